@@ -1,0 +1,49 @@
+#pragma once
+// Threads and manual-reset events between the threads of one process (never named, so two runs
+// of the program never signal each other).
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace qv::platform {
+
+inline constexpr uint32_t kWaitForever = 0xFFFFFFFF;
+
+class Thread {
+public:
+    Thread();
+    ~Thread();  ///< joins a thread still running
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    /// Starts `body` on a new thread; false when the thread could not be created.
+    [[nodiscard]] bool start(std::function<void()> body);
+    /// Waits for the thread to end; nothing when none was started.
+    void join();
+    bool running() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+class ManualResetEvent {
+public:
+    explicit ManualResetEvent(bool signalled);
+    ~ManualResetEvent();
+    ManualResetEvent(const ManualResetEvent&) = delete;
+    ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
+    void set();
+    void reset();
+    /// True when the event was (or became) signalled within the timeout in milliseconds.
+    bool wait(uint32_t timeout_ms = kWaitForever);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+void sleep_ms(uint32_t milliseconds);
+
+}  // namespace qv::platform

@@ -1,0 +1,19 @@
+#pragma once
+// Paths and loaders for the test data: the real broadcast captures beside the checkout and the
+// project's own samples.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+/// Directory of the shared real-broadcast test data (…/shared/testdata).
+std::string shared_testdata_dir();
+/// Directory of the source tree (for samples/).
+std::string source_dir();
+/// Path of the built program.
+std::string executable_path();
+/// The whole file, or an empty vector when it cannot be read.
+std::vector<uint8_t> read_whole_file(const std::string& path);
+
+}  // namespace qv::test
