@@ -1,0 +1,67 @@
+// Dynamic libraries on POSIX: dlopen, dlsym, dlclose.
+#include "platform/library.h"
+
+#include <cerrno>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include "platform/environment.h"
+
+namespace qv::platform {
+
+namespace {
+
+LibraryHandle open_library(const std::string& path)
+{
+    errno = 0;
+    LibraryHandle library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr && errno == 0) {
+        // dlopen reports through dlerror(); a file that was found but could not be loaded (wrong
+        // format, missing symbol) leaves no errno behind.
+        errno = ENOEXEC;
+    }
+    return library;
+}
+
+}  // namespace
+
+LibraryHandle load_library(const std::string& path)
+{
+    if (path.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (path.find('/') == std::string::npos) {
+        // A bare name is looked for beside the executable first, as Windows does for a DLL; the
+        // loader's own search (LD_LIBRARY_PATH, the cache, the system directories) follows.
+        const std::string executable = executable_path();
+        const size_t slash = executable.rfind('/');
+        if (slash != std::string::npos) {
+            const std::string beside = executable.substr(0, slash + 1) + path;
+            if (::access(beside.c_str(), F_OK) == 0) {
+                return open_library(beside);
+            }
+        }
+    }
+    return open_library(path);
+}
+
+void* find_symbol(LibraryHandle library, const char* name)
+{
+    if (library == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    return ::dlsym(library, name);
+}
+
+void free_library(LibraryHandle& library)
+{
+    if (library != nullptr) {
+        ::dlclose(library);
+        library = nullptr;
+    }
+}
+
+const char* default_sender_library_name() { return "libSendTSTCP.so"; }
+
+}  // namespace qv::platform

@@ -1,0 +1,99 @@
+// Threads and manual-reset events on POSIX: std::thread, a mutex and a condition variable.
+#include "platform/thread.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace qv::platform {
+
+struct Thread::Impl {
+    std::thread thread;
+    std::atomic<bool> body_running{false};
+};
+
+Thread::Thread() : impl_(std::make_unique<Impl>()) {}
+
+Thread::~Thread() { join(); }
+
+bool Thread::start(std::function<void()> body)
+{
+    if (impl_->thread.joinable() || !body) {
+        errno = EINVAL;  // one thread per object; join the previous one first
+        return false;
+    }
+    impl_->body_running = true;
+    // std::thread reports a failed creation only by throwing std::system_error; this is the one
+    // place where an exception of the standard library is caught and turned into a result.
+    try {
+        impl_->thread = std::thread([impl = impl_.get(), body = std::move(body)]() {
+            body();
+            impl->body_running = false;
+        });
+    } catch (const std::system_error& failure) {
+        impl_->body_running = false;
+        errno = failure.code().value() != 0 ? failure.code().value() : EAGAIN;
+        return false;
+    }
+    return true;
+}
+
+void Thread::join()
+{
+    if (impl_->thread.joinable()) {
+        impl_->thread.join();
+    }
+}
+
+bool Thread::running() const { return impl_->body_running.load(); }
+
+struct ManualResetEvent::Impl {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool signalled = false;
+};
+
+ManualResetEvent::ManualResetEvent(bool signalled) : impl_(std::make_unique<Impl>())
+{
+    impl_->signalled = signalled;
+}
+
+ManualResetEvent::~ManualResetEvent() = default;
+
+void ManualResetEvent::set()
+{
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->signalled = true;
+    }
+    impl_->changed.notify_all();  // manual reset: every waiter is released
+}
+
+void ManualResetEvent::reset()
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->signalled = false;
+}
+
+bool ManualResetEvent::wait(uint32_t timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    if (timeout_ms == kWaitForever) {
+        impl_->changed.wait(lock, [this] { return impl_->signalled; });
+        return true;
+    }
+    // steady_clock: a change of the wall clock neither shortens nor stretches the wait.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    return impl_->changed.wait_until(lock, deadline, [this] { return impl_->signalled; });
+}
+
+void sleep_ms(uint32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace qv::platform
