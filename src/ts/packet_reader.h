@@ -1,0 +1,49 @@
+#pragma once
+// The input side of a worker: packets of a file, pipe, standard input or tuner queue, found by
+// their sync bytes (188-byte packets, or 192-byte units with a 4-byte prefix) and delivered as
+// pointers into a large read block.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/file.h"
+#include "ts/ts_packet.h"
+
+namespace qv {
+
+struct TunerReceiveBuffer;
+
+inline constexpr uint32_t kDefaultReadBufferSize = 104857600;  ///< 100 MiB
+inline constexpr uint32_t kMinimumReadBufferOption = 48128;
+
+/// Where the bytes come from: the tuner queue when one is given, else the handle.
+struct PacketSource {
+    platform::NativeHandle handle = platform::kClosedHandle;
+    TunerReceiveBuffer* tuner = nullptr;  ///< borrowed
+};
+
+/// The read block of one worker and source. Before the first call only `capacity` is set.
+struct PacketReadBuffer {
+    std::unique_ptr<uint8_t[]> block;  ///< allocated by the first read_packet call
+    uint32_t capacity = 0;      ///< size of the block; fixed once it is allocated
+    uint32_t cursor = 0;        ///< offset of the first byte not yet delivered
+    uint32_t valid_length = 0;  ///< valid bytes from the start of the block
+    uint32_t remaining = 0;     ///< valid bytes after the packet just delivered
+    /// The last scan stopped at a possible packet start whose confirming sync byte has not been
+    /// read yet: the next call reads before scanning again.
+    bool awaiting_more = false;
+};
+
+/// The read block size for the -bufsize option: the option's value, or 100 MiB when it is
+/// absent (0), negative or below 48128.
+uint32_t read_buffer_capacity(int64_t bufsize_option);
+
+/// Delivers the next packet: `packet` points at its sync byte inside the block and stays valid
+/// until the next call. Returns 188 or 192 (a unit whose 4-byte prefix the next delivery skips);
+/// callers use the 188 bytes at `packet` either way. Returns 0 when no packet is available now:
+/// end of input, a failed or empty read, or a block with no recognisable packet (those bytes are
+/// dropped, except a possible packet start at the very end, which waits for the next read).
+uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
+                    const uint8_t*& packet);
+
+}  // namespace qv

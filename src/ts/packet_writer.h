@@ -1,0 +1,42 @@
+#pragma once
+// The output side of a worker: a 48128-byte write buffer (256 packets) handed on in full blocks
+// to a file, standard output, or the TCP sender library.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "external/sendtstcp_api.h"
+#include "platform/file.h"
+#include "ts/ts_packet.h"
+
+namespace qv {
+
+inline constexpr int32_t kWriteBufferSize = 48128;  ///< 256 packets of 188 bytes
+inline constexpr int32_t kNoSender = -1;
+
+/// One output of a worker with its pending bytes.
+struct PacketWriter {
+    platform::NativeHandle handle = platform::kClosedHandle;  ///< file or standard output
+    int32_t sender_id = kNoSender;         ///< TCP sender, used when there is no handle
+    const SendTsTcpApi* sender = nullptr;  ///< bound entry points of the sender library; borrowed
+    std::array<uint8_t, kWriteBufferSize> buffer = {};
+    int32_t capacity = kWriteBufferSize;   ///< bytes of `buffer` in use (at most its size)
+    int32_t pending = 0;                   ///< bytes waiting in `buffer`
+    /// Sticky: a write failed or fell short, or bytes had to be dropped. Once set, the output is
+    /// incomplete; the worker reports it and ends.
+    bool failed = false;
+    int error_code = 0;  ///< OS error of the first failed write (0 when none was reported)
+};
+
+/// True when the writer has a handle, or a sender id with a bound "AddSendDataDLL".
+bool has_destination(const PacketWriter& writer);
+
+/// Adds `length` bytes behind the pending ones, handing the buffer on each time it fills; a call
+/// with no data is a flush request. Returns the bytes handed on by this call. Bytes a failed or
+/// short write leaves stay pending and are retried first; when that retry hands on nothing the
+/// new bytes are dropped and `failed` is set.
+size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length);
+/// Hands on all pending bytes; returns the count handed on.
+inline size_t flush_packets(PacketWriter& writer) { return write_packets(writer, nullptr, 0); }
+
+}  // namespace qv
