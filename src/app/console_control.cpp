@@ -1,0 +1,30 @@
+#include "app/console_control.h"
+
+#include "app/console_output.h"
+
+namespace qv {
+
+bool console_ctrl_handler(platform::ConsoleEvent event)
+{
+    const char* notice = nullptr;
+    switch (event) {
+        case platform::ConsoleEvent::ctrl_c:
+            stop_reason = 1;
+            notice = "－ CTRL+Cが押されました\n";
+            break;
+        case platform::ConsoleEvent::close:
+            stop_reason = 2;
+            notice = "－ 閉じられます\n";
+            break;
+        default:
+            return false;
+    }
+    stop_requested = 1;
+    if (progress_visible()) {
+        platform::write_stdout(notice);
+        line_closed = true;
+    }
+    return true;
+}
+
+}  // namespace qv

@@ -1,0 +1,67 @@
+#pragma once
+// The process-wide run configuration, written by the command-line scan and read by run setup and
+// every mode worker.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "external/plugin_host.h"
+
+namespace qv {
+
+enum class RunMode : int32_t { extract = 0, merge = 1, display = 2, through = 3, filter = 4, convert = 5 };
+
+/// Read buffer size used when -bufsize is absent, too small or negative.
+inline constexpr uint32_t kDefaultReadBufferSize = 104857600;
+/// -bufsize values below this (the write buffer size) select the default.
+inline constexpr uint32_t kMinimumReadBufferSize = 48128;
+
+struct RunConfig {
+    RunMode mode = RunMode::display;
+    std::vector<std::string> source_list;
+    std::string source_path;
+    std::string cap_path;
+    std::string merge_path;
+    std::string through_path;
+    std::string filter_path;
+    bool log_enabled = false;
+    std::string log_path;
+    bool sync = false;
+    bool caption_by_text = false;
+    bool detail = false;
+    int32_t buffer_size = 0;
+    std::optional<std::string> duration_spec;
+    int32_t window_width = -1;
+    int32_t window_height = -1;
+    PluginList plugin_host;
+    int64_t capmerge_patch = 0;
+    std::optional<std::string> dump_spec;
+    std::optional<std::string> piddef_spec;
+    std::optional<std::string> paramhex_spec;
+    bool keep_sdt = false;
+    bool keep_eit = false;
+    bool keep_tot = false;
+    bool pause_at_start = false;
+    bool show_process_id = false;
+    bool report_drops = false;
+    bool report_wraparound = false;
+    bool no_progress = false;  ///< -noprogress; applied to bit 0 of console_flags by main
+    bool loop_enabled = false;
+    int32_t loop_count = 0;
+    bool no_delete = false;
+};
+
+/// Scans arguments 1 to argc-1 into `config` (options by '-', and by '/' where '/' does not
+/// separate paths; keywords compared case-insensitively over their own length).
+void scan_arguments(RunConfig& config, int argc, const char* const* argv);
+
+/// The read buffer size a worker uses: the -bufsize value, or 104857600 when that is below
+/// 48128 or negative.
+uint32_t effective_read_buffer_size(const RunConfig& config);
+
+/// Decimal value as atoi reads it: leading blanks and a sign, digits up to the first other
+/// character, 0 when there are none.
+int64_t parse_decimal(const char* text);
+
+}  // namespace qv
