@@ -62,7 +62,7 @@ void find_files(const std::string& directory, const std::string& patterns,
                 std::unique_ptr<CFindFileInfo>& list, bool recurse, bool include_directories)
 {
     if (directory.empty() || patterns.empty() ||
-        directory.size() + patterns.size() >= platform::max_path_length() + 1) {
+        directory.size() + patterns.size() > platform::max_path_length()) {
         return;
     }
     std::vector<std::string> directories{directory};
