@@ -1,0 +1,78 @@
+// Stream contexts and their PID states.
+#include "ts/stream_context.h"
+
+#include <algorithm>
+
+namespace qv {
+
+StreamContext* find_stream_context(StreamContextList& contexts, int32_t id)
+{
+    for (auto& context : contexts) {
+        if (context->id == id) {
+            return context.get();
+        }
+    }
+    return nullptr;
+}
+
+StreamContext* get_stream_context(StreamContextList& contexts, int32_t id)
+{
+    if (StreamContext* found = find_stream_context(contexts, id)) {
+        return found;
+    }
+    contexts.push_back(std::make_unique<StreamContext>());
+    contexts.back()->id = id;
+    return contexts.back().get();
+}
+
+PidState& get_pid_state(StreamContext& context, uint16_t pid)
+{
+    pid &= kPidCount - 1;
+    if (PidState* state = context.pid_index[pid]) {
+        return *state;
+    }
+    context.pid_states.push_back(std::make_unique<PidState>());
+    PidState* state = context.pid_states.back().get();
+    state->pid = pid;
+    context.pid_index[pid] = state;
+    return *state;
+}
+
+void remove_pid_state(StreamContext& context, uint16_t pid)
+{
+    if (pid >= kPidCount || context.pid_index[pid] == nullptr) {
+        return;
+    }
+    context.pid_index[pid] = nullptr;
+    auto& states = context.pid_states;
+    states.erase(std::remove_if(states.begin(), states.end(),
+                                [pid](const auto& state) { return state->pid == pid; }),
+                 states.end());
+}
+
+bool is_pcr_pid(const StreamContext& context, uint16_t pid)
+{
+    for (uint16_t registered : context.pcr_pid_set) {
+        if (registered == pid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void update_stream_clocks(StreamContext& context, const PidState& state)
+{
+    if (state.adaptation_parsed && state.adaptation.pcr_flag) {
+        update_pcr_clock(context.pcr_clock, state.adaptation);
+    }
+    if (state.pes_parsed && (state.pes.pts_dts_flags & 0x02)) {
+        if (update_pts_clock(context.pts_clock, state.pes)) {
+            update_wall_clock(context.wall_clock);
+        }
+        if (state.pes.pts_dts_flags == 0x03) {
+            update_dts_clock(context.dts_clock, state.pes);
+        }
+    }
+}
+
+}  // namespace qv
