@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "external/plugin_host.h"
+#include "ts/packet_reader.h"  // kDefaultReadBufferSize
 
 namespace qv {
 
 enum class RunMode : int32_t { extract = 0, merge = 1, display = 2, through = 3, filter = 4, convert = 5 };
 
-/// Read buffer size used when -bufsize is absent, too small or negative.
-inline constexpr uint32_t kDefaultReadBufferSize = 104857600;
 /// -bufsize values below this (the write buffer size) select the default.
 inline constexpr uint32_t kMinimumReadBufferSize = 48128;
 
