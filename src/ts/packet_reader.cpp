@@ -45,6 +45,45 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
     return Refill::read;
 }
 
+/// Looks for the next packet from the cursor: a sync byte confirmed by another one 188 or 192
+/// bytes on. Bytes before it are dropped. A sync byte too close to the end to be confirmed stops
+/// the scan with `awaiting_more` set; with nothing found at all the data is dropped.
+uint8_t scan_for_packet(PacketReadBuffer& reader, const uint8_t*& packet)
+{
+    const uint8_t* data = reader.block.get();
+    const size_t end = reader.valid_length;
+    size_t q = reader.cursor;
+    while (q < end) {
+        const void* found = std::memchr(data + q, kSyncByte, end - q);
+        if (found == nullptr) {
+            break;
+        }
+        q = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
+        uint8_t length = 0;
+        if (q + kPacketSize < end && data[q + kPacketSize] == kSyncByte) {
+            length = kPacketSize;
+        } else if (q + kTimestampedPacketSize < end &&
+                   data[q + kTimestampedPacketSize] == kSyncByte) {
+            length = kTimestampedPacketSize;  // the cursor skips the next unit's 4-byte prefix
+        } else if (q + kTimestampedPacketSize >= end) {
+            reader.cursor = static_cast<uint32_t>(q);
+            reader.remaining = 0;
+            reader.awaiting_more = true;
+            return 0;
+        }
+        if (length != 0) {
+            packet = data + q;
+            reader.cursor = static_cast<uint32_t>(q + length);
+            reader.remaining = static_cast<uint32_t>(end - reader.cursor);
+            return length;
+        }
+        ++q;
+    }
+    reader.cursor = static_cast<uint32_t>(end);
+    reader.remaining = 0;
+    return 0;
+}
+
 }  // namespace
 
 uint32_t read_buffer_capacity(int64_t bufsize_option)
@@ -86,48 +125,34 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         return 0;
     }
 
-    if (reader.valid_length - reader.cursor < requested || reader.awaiting_more) {
-        if (refill(reader, source) != Refill::read) {
-            return 0;
+    bool read_now = reader.valid_length - reader.cursor < requested || reader.awaiting_more;
+    for (;;) {
+        if (read_now) {
+            if (refill(reader, source) != Refill::read) {
+                // Nothing more for now. At the end of the input a sync byte with exactly one
+                // packet behind it is the last packet; a tuner queue that has run empty while
+                // reception goes on has not ended, so its last packet waits for the next one.
+                const bool input_ended = source.tuner == nullptr || !source.tuner->running.load();
+                if (input_ended && reader.valid_length == kPacketSize &&
+                    reader.block[0] == kSyncByte) {
+                    packet = reader.block.get();
+                    reader.cursor = reader.valid_length;
+                    reader.remaining = 0;
+                    reader.awaiting_more = false;
+                    return kPacketSize;
+                }
+                return 0;
+            }
         }
-    }
-
-    const uint8_t* data = reader.block.get();
-    const size_t end = reader.valid_length;
-    size_t q = reader.cursor;
-    while (q < end) {
-        const void* found = std::memchr(data + q, kSyncByte, end - q);
-        if (found == nullptr) {
-            break;
-        }
-        q = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
-        uint8_t length = 0;
-        if (q + kPacketSize < end && data[q + kPacketSize] == kSyncByte) {
-            length = kPacketSize;
-        } else if (q + kTimestampedPacketSize < end && data[q + kTimestampedPacketSize] == kSyncByte) {
-            length = kTimestampedPacketSize;  // the cursor skips the next unit's 4-byte prefix
-        } else if (q == reader.cursor && end - q == kPacketSize) {
-            length = kPacketSize;  // the last packet of the data
-        } else if (q + kTimestampedPacketSize >= end) {
-            // A possible packet start whose confirming sync byte is not read yet (a short read
-            // of a pipe or tuner): keep it for the next read rather than dropping a packet.
-            reader.cursor = static_cast<uint32_t>(q);
-            reader.remaining = 0;
-            reader.awaiting_more = true;
-            return 0;
-        }
-        if (length != 0) {
-            packet = data + q;
-            reader.cursor = static_cast<uint32_t>(q + length);
-            reader.remaining = static_cast<uint32_t>(end - reader.cursor);
+        const uint8_t length = scan_for_packet(reader, packet);
+        if (length != 0 || !reader.awaiting_more) {
             return length;
         }
-        ++q;
+        // The scan stopped at a possible packet start at the end of the data: read behind it
+        // (a file then reads on instead of ending early, a pipe waits, a tuner queue may be
+        // empty, which ends the loop above).
+        read_now = true;
     }
-    // Nothing recognisable: the bytes are dropped and the next call reads afresh.
-    reader.cursor = static_cast<uint32_t>(end);
-    reader.remaining = 0;
-    return 0;
 }
 
 }  // namespace qv

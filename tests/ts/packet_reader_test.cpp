@@ -1,0 +1,297 @@
+#include "ts/packet_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/environment.h"
+#include "platform/file.h"
+#include "support/test_data.h"
+#include "support/ts_builders.h"
+#include "ts/tuner_buffer.h"
+
+namespace qv {
+namespace {
+
+using test::Bytes;
+
+struct Delivered {
+    std::vector<Bytes> packets;  // the 188 bytes at each delivered position
+    std::vector<uint8_t> lengths;
+};
+
+void push(TunerReceiveBuffer& tuner, const uint8_t* bytes, size_t count)
+{
+    std::lock_guard<std::mutex> guard(tuner.lock);
+    tuner.bytes.insert(tuner.bytes.end(), bytes, bytes + count);
+}
+
+void record(Delivered& out, const uint8_t* packet, uint8_t length)
+{
+    out.packets.emplace_back(packet, packet + 188);
+    out.lengths.push_back(length);
+}
+
+/// Feeds `stream` through a tuner queue `chunk` bytes before each call, so that every read
+/// sees what arrived since the last one and the queue is never empty before the end.
+Delivered read_steadily(const Bytes& stream, size_t chunk, uint32_t capacity = 48128)
+{
+    TunerReceiveBuffer tuner;
+    tuner.running = true;
+    PacketReadBuffer reader;
+    reader.capacity = capacity;
+    const PacketSource source{platform::kClosedHandle, &tuner};
+    Delivered out;
+    size_t fed = 0;
+    int idle = 0;
+    while (idle < 3) {
+        if (fed < stream.size()) {
+            const size_t count = std::min(chunk, stream.size() - fed);
+            push(tuner, stream.data() + fed, count);
+            fed += count;
+        }
+        const uint8_t* packet = nullptr;
+        const uint8_t length = read_packet(reader, source, 188, packet);
+        if (length != 0) {
+            record(out, packet, length);
+        }
+        if (fed >= stream.size() && length == 0) {
+            tuner.running = false;  // reception has ended: the queue's last packet is final
+            ++idle;
+        } else {
+            idle = 0;
+        }
+    }
+    return out;
+}
+
+/// Feeds `stream` in chunks and, after each, calls until the reader returns 0: every chunk
+/// boundary meets a read that yields nothing.
+Delivered read_with_pauses(const Bytes& stream, size_t chunk, uint32_t capacity = 48128)
+{
+    TunerReceiveBuffer tuner;
+    tuner.running = true;
+    PacketReadBuffer reader;
+    reader.capacity = capacity;
+    const PacketSource source{platform::kClosedHandle, &tuner};
+    Delivered out;
+    for (size_t fed = 0; fed < stream.size(); fed += chunk) {
+        push(tuner, stream.data() + fed, std::min(chunk, stream.size() - fed));
+        const uint8_t* packet = nullptr;
+        while (const uint8_t length = read_packet(reader, source, 188, packet)) {
+            record(out, packet, length);
+        }
+        // Further calls on an empty queue deliver nothing again.
+        EXPECT_EQ(read_packet(reader, source, 188, packet), 0);
+        EXPECT_EQ(packet, nullptr);
+    }
+    tuner.running = false;
+    const uint8_t* packet = nullptr;
+    while (const uint8_t length = read_packet(reader, source, 188, packet)) {
+        record(out, packet, length);
+    }
+    return out;
+}
+
+void expect_numbered(const Delivered& out, const Bytes& originals)
+{
+    ASSERT_EQ(out.packets.size(), originals.size() / 188);
+    for (size_t i = 0; i < out.packets.size(); ++i) {
+        ASSERT_EQ(std::memcmp(out.packets[i].data(), originals.data() + i * 188, 188), 0)
+            << "packet " << i;
+    }
+}
+
+Bytes as_units(const Bytes& packets)
+{
+    Bytes units;
+    for (size_t at = 0; at < packets.size(); at += 188) {
+        const Bytes unit = test::with_prefix(Bytes(packets.begin() + at, packets.begin() + at + 188),
+                                             static_cast<uint32_t>(at));
+        units.insert(units.end(), unit.begin(), unit.end());
+    }
+    return units;
+}
+
+constexpr size_t kChunkSizes[] = {1, 187, 188, 189, 384, 1000, 65536};
+
+TEST(PacketReading, EveryPacketOnceInOrderWhateverTheReadSizes)
+{
+    const Bytes packets = test::numbered_packets(0x100, 300);
+    for (size_t chunk : kChunkSizes) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        expect_numbered(read_steadily(packets, chunk), packets);
+        expect_numbered(read_with_pauses(packets, chunk), packets);
+    }
+}
+
+TEST(PacketReading, TimestampedUnitsDeliverTheirPacketsWhateverTheReadSizes)
+{
+    const Bytes packets = test::numbered_packets(0x100, 300);
+    const Bytes units = as_units(packets);
+    for (size_t chunk : kChunkSizes) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        const Delivered steady = read_steadily(units, chunk);
+        expect_numbered(steady, packets);
+        expect_numbered(read_with_pauses(units, chunk), packets);
+        if (chunk >= 384) {  // whole units in view: the length says 192
+            EXPECT_EQ(steady.lengths.front(), 192);
+        }
+    }
+}
+
+TEST(PacketReading, SmallBlockIsRaisedToTwoPacketsAndCarriesPartialPacketsAcrossReads)
+{
+    // capacity 1 asks for the minimum block of 2 x 188 + 8 bytes: every read leaves a partial
+    // packet that the next one completes.
+    const Bytes packets = test::numbered_packets(0x100, 50);
+    expect_numbered(read_steadily(packets, 65536, 1), packets);
+    expect_numbered(read_steadily(as_units(packets), 65536, 1), packets);
+}
+
+TEST(PacketReading, GarbageBeforeSyncIsSkippedAndAFalseSyncByteIsNotTaken)
+{
+    Bytes garbage(250, 0x00);
+    garbage[10] = 0x47;   // 188 and 192 bytes on lie inside the garbage: no packet
+    garbage[100] = 0x47;  // 188 bytes on lands in the first packet's payload (0xFF)
+    const Bytes packets = test::numbered_packets(0x100, 20);
+    const Bytes stream = test::concat({garbage, packets});
+    for (size_t chunk : {size_t{1}, size_t{189}, size_t{65536}}) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        expect_numbered(read_steadily(stream, chunk), packets);
+    }
+}
+
+TEST(PacketReading, PacketNotFollowedByASyncByteIsDroppedWithTheNoiseAfterIt)
+{
+    const Bytes packets = test::numbered_packets(0x100, 4);
+    Bytes noise(100, 0x11);  // part of a packet without its start
+    Delivered out = read_steadily(test::concat({packets, noise, packets}), 65536);
+    ASSERT_EQ(out.packets.size(), 7u);
+    EXPECT_EQ(test::packet_number(out.packets[2].data()), 2u);
+    EXPECT_EQ(test::packet_number(out.packets[3].data()), 0u);
+
+    out = read_steadily(test::concat({packets, noise}), 65536);
+    EXPECT_EQ(out.packets.size(), 3u);
+}
+
+TEST(PacketReading, PacketsOf204BytesAreNotRecognised)
+{
+    Bytes stream;
+    for (int i = 0; i < 40; ++i) {
+        Bytes packet = test::make_packet(0x100, static_cast<uint8_t>(i), {0x01, 0x02});
+        packet.resize(204, 0x00);  // Reed-Solomon parity in place of the next sync byte
+        stream.insert(stream.end(), packet.begin(), packet.end());
+    }
+    for (size_t chunk : {size_t{1}, size_t{1000}, size_t{65536}}) {
+        EXPECT_TRUE(read_steadily(stream, chunk).packets.empty()) << "chunk " << chunk;
+    }
+}
+
+TEST(PacketReading, RefusesWithoutSourceOrBlock)
+{
+    PacketReadBuffer reader;
+    reader.capacity = 48128;
+    const uint8_t* packet = nullptr;
+    EXPECT_EQ(read_packet(reader, PacketSource{}, 188, packet), 0);
+    EXPECT_FALSE(reader.block);
+
+    TunerReceiveBuffer tuner;
+    tuner.running = true;
+    PacketReadBuffer no_capacity;
+    EXPECT_EQ(read_packet(no_capacity, PacketSource{platform::kClosedHandle, &tuner}, 188, packet), 0);
+    EXPECT_FALSE(no_capacity.block);
+}
+
+TEST(PacketReading, ReadBufferSizeOption)
+{
+    EXPECT_EQ(read_buffer_capacity(0), 104857600u);
+    EXPECT_EQ(read_buffer_capacity(48127), 104857600u);
+    EXPECT_EQ(read_buffer_capacity(48128), 48128u);
+    EXPECT_EQ(read_buffer_capacity(1 << 20), 1u << 20);
+    // Negative values are no request for a 4 GiB block.
+    EXPECT_EQ(read_buffer_capacity(-1), 104857600u);
+    EXPECT_EQ(read_buffer_capacity(-1000000), 104857600u);
+}
+
+TEST(TunerQueue, TakesFromTheFrontWithoutWaiting)
+{
+    TunerReceiveBuffer tuner;
+    uint8_t out[8] = {};
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    push(tuner, bytes, sizeof bytes);
+    EXPECT_EQ(take_from_tuner_buffer(tuner, out, 8), 0u);  // reception not running
+    tuner.running = true;
+    EXPECT_EQ(take_from_tuner_buffer(tuner, out, 0), 0u);
+    EXPECT_EQ(take_from_tuner_buffer(tuner, nullptr, 8), 0u);
+    EXPECT_EQ(take_from_tuner_buffer(tuner, out, 3), 3u);
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(out[2], 3);
+    EXPECT_EQ(take_from_tuner_buffer(tuner, out, 8), 2u);
+    EXPECT_EQ(out[0], 4);
+    EXPECT_EQ(take_from_tuner_buffer(tuner, out, 8), 0u);  // empty: no wait
+}
+
+class FileReading : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (!path_.empty()) {
+            (void)platform::delete_file(path_);
+        }
+    }
+    std::string write_temp(const Bytes& bytes)
+    {
+        path_ = platform::temp_directory() + "qv_reader_test_" +
+                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".ts";
+        platform::NativeHandle handle = platform::create_for_writing(path_);
+        size_t written = 0;
+        EXPECT_TRUE(platform::write_file(handle, bytes.data(), bytes.size(), written));
+        platform::close_handle(handle);
+        return path_;
+    }
+    std::string path_;
+};
+
+TEST_F(FileReading, FileEndingInTheLastPacketDeliversItThenEnds)
+{
+    const Bytes packets = test::numbered_packets(0x100, 10);
+    platform::NativeHandle handle = platform::open_for_reading(write_temp(packets));
+    ASSERT_NE(handle, platform::kClosedHandle);
+    PacketReadBuffer reader;
+    reader.capacity = 1;  // 384-byte block: many reads, the file ends on a packet boundary
+    const PacketSource source{handle, nullptr};
+    const uint8_t* packet = nullptr;
+    for (uint32_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(read_packet(reader, source, 188, packet), 188) << i;
+        EXPECT_EQ(test::packet_number(packet), i);
+    }
+    EXPECT_EQ(read_packet(reader, source, 188, packet), 0);
+    EXPECT_EQ(read_packet(reader, source, 188, packet), 0);
+    platform::close_handle(handle);
+}
+
+TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
+{
+    const std::string path = test::shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    platform::NativeHandle handle = platform::open_for_reading(path);
+    ASSERT_NE(handle, platform::kClosedHandle);
+    int64_t size = 0;
+    ASSERT_TRUE(platform::file_size(handle, size));
+    // An odd block size puts every kind of tail at the block boundaries.
+    PacketReadBuffer reader;
+    reader.capacity = 100003;
+    const PacketSource source{handle, nullptr};
+    const uint8_t* packet = nullptr;
+    int64_t count = 0;
+    while (read_packet(reader, source, 188, packet) != 0) {
+        ASSERT_EQ(packet[0], 0x47);
+        ++count;
+    }
+    EXPECT_EQ(count, size / 192);
+    platform::close_handle(handle);
+}
+
+}  // namespace
+}  // namespace qv
