@@ -65,42 +65,49 @@ const Cp932Mapping* find_mapping(const Cp932Mapping* table, size_t count, char16
     return nullptr;
 }
 
-void append_sjis(std::string& out, uint16_t code)
+// The converters size their output for the longest possible result first and write through a
+// pointer, then cut the output to what was written: appending byte by byte costs more than the
+// conversion itself.
+
+char* put_sjis(char* dst, uint16_t code)
 {
     if (code >= 0x100) {
-        out.push_back(static_cast<char>(code >> 8));
+        *dst++ = static_cast<char>(code >> 8);
     }
-    out.push_back(static_cast<char>(code & 0xFF));
+    *dst++ = static_cast<char>(code & 0xFF);
+    return dst;
 }
 
-void append_utf8(std::string& out, uint32_t code_point)
+char* put_utf8(char* dst, uint32_t code_point)
 {
     if (code_point < 0x80) {
-        out.push_back(static_cast<char>(code_point));
+        *dst++ = static_cast<char>(code_point);
     } else if (code_point < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+        *dst++ = static_cast<char>(0xC0 | (code_point >> 6));
+        *dst++ = static_cast<char>(0x80 | (code_point & 0x3F));
     } else if (code_point < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+        *dst++ = static_cast<char>(0xE0 | (code_point >> 12));
+        *dst++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *dst++ = static_cast<char>(0x80 | (code_point & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+        *dst++ = static_cast<char>(0xF0 | (code_point >> 18));
+        *dst++ = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        *dst++ = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        *dst++ = static_cast<char>(0x80 | (code_point & 0x3F));
     }
+    return dst;
 }
 
-void append_utf16(std::u16string& out, uint32_t code_point)
+char16_t* put_utf16(char16_t* dst, uint32_t code_point)
 {
     if (code_point < 0x10000) {
-        out.push_back(static_cast<char16_t>(code_point));
-        return;
+        *dst++ = static_cast<char16_t>(code_point);
+        return dst;
     }
     code_point -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
+    *dst++ = static_cast<char16_t>(0xD800 + (code_point >> 10));
+    *dst++ = static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
+    return dst;
 }
 
 /// Decodes the UTF-8 sequence at `pos` and moves `pos` past it. An ill-formed sequence gives
@@ -158,75 +165,83 @@ std::string sjis_to_native(std::string_view sjis)
 #ifdef _WIN32
     return std::string(sjis);
 #else
-    std::string out;
-    out.reserve(sjis.size() + sjis.size() / 2);
+    // At most three UTF-8 bytes per byte (a lone lead byte becomes U+FFFD).
+    std::string out(sjis.size() * 3, '\0');
+    char* const begin = out.data();
+    char* dst = begin;
     size_t pos = 0;
     while (pos < sjis.size()) {
         if (static_cast<uint8_t>(sjis[pos]) < 0x80) {
-            out.push_back(sjis[pos]);
-            ++pos;
+            *dst++ = sjis[pos++];
             continue;
         }
-        append_utf8(out, decode_sjis_char(sjis, pos));
+        dst = put_utf8(dst, decode_sjis_char(sjis, pos));
     }
+    out.resize(static_cast<size_t>(dst - begin));
     return out;
 #endif
 }
 
 std::u16string sjis_to_utf16(std::string_view sjis)
 {
-    std::u16string out;
-    out.reserve(sjis.size());
+    std::u16string out(sjis.size(), u'\0');  // at most one unit per byte
+    char16_t* const begin = out.data();
+    char16_t* dst = begin;
     size_t pos = 0;
     while (pos < sjis.size()) {
         const auto byte = static_cast<uint8_t>(sjis[pos]);
         if (byte < 0x80) {
-            out.push_back(byte);
+            *dst++ = byte;
             ++pos;
             continue;
         }
-        out.push_back(decode_sjis_char(sjis, pos));
+        *dst++ = decode_sjis_char(sjis, pos);
     }
+    out.resize(static_cast<size_t>(dst - begin));
     return out;
 }
 
 std::u16string utf8_to_utf16(std::string_view utf8)
 {
-    std::u16string out;
-    out.reserve(utf8.size());
+    std::u16string out(utf8.size(), u'\0');  // at most one unit per byte
+    char16_t* const begin = out.data();
+    char16_t* dst = begin;
     size_t pos = 0;
     while (pos < utf8.size()) {
         const auto byte = static_cast<uint8_t>(utf8[pos]);
         if (byte < 0x80) {
-            out.push_back(byte);
+            *dst++ = byte;
             ++pos;
             continue;
         }
-        append_utf16(out, decode_utf8_char(utf8, pos));
+        dst = put_utf16(dst, decode_utf8_char(utf8, pos));
     }
+    out.resize(static_cast<size_t>(dst - begin));
     return out;
 }
 
 std::string utf16_to_utf8(std::u16string_view utf16)
 {
-    std::string out;
-    out.reserve(utf16.size());
+    std::string out(utf16.size() * 3, '\0');  // at most three bytes per unit
+    char* const begin = out.data();
+    char* dst = begin;
     for (size_t pos = 0; pos < utf16.size(); ++pos) {
         const char16_t unit = utf16[pos];
         if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
+            *dst++ = static_cast<char>(unit);
         } else if (is_high_surrogate(unit) && pos + 1 < utf16.size() &&
                    is_low_surrogate(utf16[pos + 1])) {
             const uint32_t code_point =
                 0x10000 + ((uint32_t{unit} - 0xD800) << 10) + (utf16[pos + 1] - 0xDC00u);
-            append_utf8(out, code_point);
+            dst = put_utf8(dst, code_point);
             ++pos;
         } else if (is_surrogate(unit)) {
-            append_utf8(out, kReplacement);
+            dst = put_utf8(dst, kReplacement);
         } else {
-            append_utf8(out, unit);
+            dst = put_utf8(dst, unit);
         }
     }
+    out.resize(static_cast<size_t>(dst - begin));
     return out;
 }
 
@@ -234,12 +249,13 @@ std::string utf16_to_sjis(std::u16string_view utf16, bool best_fit, char default
                           bool& used_default)
 {
     used_default = false;
-    std::string out;
-    out.reserve(utf16.size() * 2);
+    std::string out(utf16.size() * 2, '\0');  // at most two bytes per unit
+    char* const begin = out.data();
+    char* dst = begin;
     for (size_t pos = 0; pos < utf16.size(); ++pos) {
         const char16_t unit = utf16[pos];
         if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
+            *dst++ = static_cast<char>(unit);
             continue;
         }
         const Cp932Mapping* mapping = find_mapping(kCp932FromUnicode, kCp932FromUnicodeCount, unit);
@@ -247,7 +263,7 @@ std::string utf16_to_sjis(std::u16string_view utf16, bool best_fit, char default
             mapping = find_mapping(kCp932BestFit, kCp932BestFitCount, unit);
         }
         if (mapping != nullptr) {
-            append_sjis(out, mapping->sjis);
+            dst = put_sjis(dst, mapping->sjis);
             continue;
         }
         // A character outside the Basic Multilingual Plane is one character, so its surrogate
@@ -255,9 +271,10 @@ std::string utf16_to_sjis(std::u16string_view utf16, bool best_fit, char default
         if (is_high_surrogate(unit) && pos + 1 < utf16.size() && is_low_surrogate(utf16[pos + 1])) {
             ++pos;
         }
-        out.push_back(default_char);
+        *dst++ = default_char;
         used_default = true;
     }
+    out.resize(static_cast<size_t>(dst - begin));
     return out;
 }
 

@@ -71,6 +71,7 @@ std::optional<std::string> wide_to_sjis(std::u16string_view wide, int style)
     // characters without a mapping.
     std::string out;
     out.reserve(converted.size() + converted.size() / 2);
+    size_t copied = 0;  // converted bytes before this one are already in `out`
     size_t pos = 0;
     size_t unit_pos = 0;
     while (pos < converted.size() && unit_pos < wide.size()) {
@@ -79,7 +80,6 @@ std::optional<std::string> wide_to_sjis(std::u16string_view wide, int style)
         }
         const auto byte = static_cast<uint8_t>(converted[pos]);
         if (opens_two_byte_character(byte) && pos + 1 < converted.size()) {
-            out.append(converted, pos, 2);
             pos += 2;
             ++unit_pos;
             continue;
@@ -88,9 +88,10 @@ std::optional<std::string> wide_to_sjis(std::u16string_view wide, int style)
         ++pos;
         ++unit_pos;
         if (byte != '?' || unit == u'?') {
-            out.push_back(static_cast<char>(byte));
             continue;
         }
+        out.append(converted, copied, pos - 1 - copied);
+        copied = pos;
         if (is_high_surrogate(unit) && unit_pos < wide.size() && is_low_surrogate(wide[unit_pos])) {
             const char16_t low = wide[unit_pos];
             ++unit_pos;
@@ -105,7 +106,7 @@ std::optional<std::string> wide_to_sjis(std::u16string_view wide, int style)
         }
         append_reference(out, style, unit);
     }
-    out.append(converted, pos, std::string::npos);
+    out.append(converted, copied, std::string::npos);
     return out;
 }
 
