@@ -1,0 +1,96 @@
+// Files on POSIX: FIFOs, symbolic links, the standard descriptors and the creation mode.
+#include "platform/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/scratch_directory.h"
+
+namespace qv::platform {
+namespace {
+
+using test::read_to_end;
+using test::ScratchDirectory;
+using test::write_new_file;
+
+TEST(PosixFifo, IsAPipeAndIsReadUntilTheWriterCloses)
+{
+    ScratchDirectory scratch;
+    const std::string fifo = scratch.file("feed");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(path_kind(fifo), PathKind::pipe_or_device);
+
+    std::thread writer([&fifo] {
+        NativeHandle out = create_for_writing(fifo);  // opens once the reader is there
+        size_t written = 0;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_TRUE(write_file(out, "chunk-", 6, written));
+        }
+        close_handle(out);
+    });
+    NativeHandle in = open_for_reading(fifo);
+    ASSERT_NE(in, kClosedHandle);
+    EXPECT_TRUE(is_pipe_or_device(in));
+    EXPECT_EQ(read_to_end(in), "chunk-chunk-chunk-");
+    close_handle(in);
+    writer.join();
+}
+
+TEST(PosixFifo, WriteToAClosedReaderFailsInsteadOfEndingTheProcess)
+{
+    install_console_handler([](ConsoleEvent) { return true; });  // also ignores SIGPIPE
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    size_t written = 99;
+    EXPECT_FALSE(write_file(ends[1], "lost", 4, written));
+    EXPECT_EQ(last_error(), EPIPE);
+    EXPECT_EQ(written, 0u);
+    ::close(ends[1]);
+}
+
+TEST(PosixPaths, SymlinkIsTheSameFileAndNamedPipesLiveInTheTempDirectory)
+{
+    ScratchDirectory scratch;
+    const std::string target = scratch.file("target.ts");
+    ASSERT_TRUE(write_new_file(target, "x"));
+    std::filesystem::create_symlink(target, scratch.file("alias.ts"));
+    EXPECT_TRUE(same_file(scratch.file("alias.ts"), target));
+    std::filesystem::create_symlink(scratch.file("gone"), scratch.file("dangling"));
+    EXPECT_FALSE(same_file(scratch.file("dangling"), scratch.file("dangling")));
+
+    EXPECT_EQ(path_kind("/dev/null"), PathKind::pipe_or_device);
+    EXPECT_EQ(named_pipe_path("capture"), temp_directory() + "capture");
+}
+
+TEST(PosixHandles, StandardDescriptorsSurviveCloseAndNewFilesGetTheUmaskedMode)
+{
+    NativeHandle out = standard_output();
+    EXPECT_EQ(out, STDOUT_FILENO);
+    EXPECT_EQ(standard_input(), STDIN_FILENO);
+    close_handle(out);  // a worker done with "CON" must not take the console from the process
+    EXPECT_EQ(out, kClosedHandle);
+    EXPECT_NE(::fcntl(STDOUT_FILENO, F_GETFD), -1);
+
+    ScratchDirectory scratch;
+    const mode_t previous = ::umask(027);
+    ASSERT_TRUE(write_new_file(scratch.file("masked"), ""));
+    ::umask(previous);
+    struct stat st {};
+    ASSERT_EQ(::stat(scratch.file("masked").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    NativeHandle handle = open_for_reading(scratch.file("masked"));
+    EXPECT_NE(::fcntl(static_cast<int>(handle), F_GETFD) & FD_CLOEXEC, 0);  // not inherited
+    close_handle(handle);
+}
+
+}  // namespace
+}  // namespace qv::platform
