@@ -1,0 +1,96 @@
+#include "app/pump_tables.h"
+
+#include <cinttypes>
+
+#include "app/console_output.h"
+#include "caption/caption_pes.h"
+#include "platform/text.h"
+#include "ts/pat_pmt.h"
+#include "ts/si_tables.h"
+
+namespace qv {
+namespace {
+
+std::string tot_text(const StreamTimeInfo& time)
+{
+    const platform::CalendarTime& t = time.current_time;
+    char text[64];
+    std::snprintf(text, sizeof text, "TOT %04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return text;
+}
+
+void take_tot(StreamPump& pump)
+{
+    StreamContext& context = *pump.context;
+    if (context.stream_time.current_seconds > 0) {
+        pump.tot_text = tot_text(context.stream_time);
+    }
+    if (pump.config->report_wraparound && context.wrap_report_pending && context.wrap_time != 0) {
+        const platform::CalendarTime& w = context.wrap_local_time;
+        close_status_line();
+        print_message(260, "PCR Wrap-around %04d/%02d/%02d %02d:%02d:%02d\r\n", w.year, w.month,
+                      w.day, w.hour, w.minute, w.second);
+        line_closed = true;
+        context.wrap_report_pending = false;
+    }
+}
+
+}  // namespace
+
+TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet)
+{
+    StreamContext& context = *pump.context;
+    PidState& state = *packet.state;
+    const uint16_t pid = state.pid;
+    TableDispatch result;
+    if (pid == kPatPid) {
+        if (parse_pat(context, state, packet.data)) {
+            result.kind = PacketKind::pat;
+            return result;
+        }
+    } else if (is_eit_pid(pid)) {
+        if (parse_eit(context, state, packet.data)) {
+            result.kind = PacketKind::eit;
+            return result;
+        }
+    } else if (pid == kSdtPid) {
+        if (parse_sdt(context, state, packet.data)) {
+            result.kind = PacketKind::sdt;
+            return result;
+        }
+    } else if (pid == kTotPid) {
+        if (parse_tot(context, state, packet.data)) {
+            take_tot(pump);
+            result.kind = PacketKind::tot;
+            return result;
+        }
+    }
+    if (ProgramEntry* program = find_program_by_pmt_pid(context, pid)) {
+        (void)parse_pmt(context, *program, state, packet.data);
+        result.kind = PacketKind::pmt;
+        return result;
+    }
+    if (CaptionEntry* entry = find_caption_entry(context, pid)) {
+        result.kind = PacketKind::caption;
+        result.caption = entry;
+    }
+    return result;
+}
+
+bool print_new_caption_text(StreamPump& pump, PumpPacket& packet, CaptionEntry& entry)
+{
+    (void)parse_caption_pes(entry, *pump.context, *packet.state, packet.data);
+    AribTextState& text = entry.text_state;
+    if (text.text.empty() || !text.text_changed) {
+        return false;
+    }
+    close_status_line();
+    const std::string shown = platform::sjis_to_native(text.text);
+    print_message(shown.size() + 260, "%s\r\n", shown.c_str());
+    line_closed = true;
+    text.text_changed = false;
+    return true;
+}
+
+}  // namespace qv

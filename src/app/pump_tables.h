@@ -1,0 +1,28 @@
+#pragma once
+// The table dispatch that every stream mode shares: PAT, EIT present/following, SDT, TOT/TDT
+// (with the TOT text and the PCR wrap-around line), PMTs, and the lookup of caption PIDs.
+#include <cstdint>
+
+#include "app/stream_pump.h"
+
+namespace qv {
+
+struct CaptionEntry;
+
+/// What the shared dispatch made of a packet.
+enum class PacketKind : uint8_t { other, pat, eit, sdt, tot, pmt, caption };
+
+struct TableDispatch {
+    PacketKind kind = PacketKind::other;
+    CaptionEntry* caption = nullptr;  ///< the entry of a caption packet (not yet parsed)
+};
+
+/// Hands the packet to the parser its PID belongs to. A table parser that does not take the
+/// packet leaves it to the PMT and caption lookups, as any other PID.
+TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet);
+
+/// Parses a caption packet into its entry and prints a new caption text ("%s\r\n") on its own
+/// line; true when a text was printed (the caller counts it).
+bool print_new_caption_text(StreamPump& pump, PumpPacket& packet, CaptionEntry& entry);
+
+}  // namespace qv

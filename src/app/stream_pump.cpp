@@ -1,0 +1,460 @@
+#include "app/stream_pump.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/console_output.h"
+#include "app/process_environment.h"
+#include "external/plugin_host.h"
+#include "ts/packet_header.h"
+#include "ts/stream_clock.h"
+
+namespace qv {
+namespace {
+
+inline constexpr int32_t kProgressSpacing = 1000;  // a line once more than this many packets
+inline constexpr uint32_t kPacingSleepMs = 333;
+
+bool starts_with(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string format_text(const char* format, ...)
+{
+    char buffer[260];
+    va_list list;
+    va_start(list, format);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, list);
+    va_end(list);
+    if (length < 0) {
+        return {};
+    }
+    return std::string(buffer, std::min<size_t>(static_cast<size_t>(length), sizeof buffer - 1));
+}
+
+void open_source(StreamPump& pump)
+{
+    const std::string& source = pump.slot->source;
+    const size_t semicolon = source.find(';');
+    std::string path = source.substr(0, semicolon);
+    pump.source_kind = SourceKind::invalid;
+    if (path.empty()) {
+        return;
+    }
+    if (path == "CON") {
+        pump.source_kind = SourceKind::standard_input;
+        pump.source_path = path;
+        pump.input.handle = platform::standard_input();
+        return;
+    }
+    if (starts_with(path, kTunerPrefix)) {
+        // Tuner reception is wired in by the tuner binding; until then the source stays closed.
+        pump.source_kind = SourceKind::tuner;
+        pump.source_path = path;
+        return;
+    }
+    if (starts_with(path, kPipePrefix)) {
+        pump.source_kind = SourceKind::pipe;
+        pump.source_path = platform::named_pipe_path(path.substr(std::strlen(kPipePrefix)));
+    } else {
+        const platform::PathKind kind = platform::path_kind(path);
+        if (kind == platform::PathKind::missing || kind == platform::PathKind::directory) {
+            return;
+        }
+        // A FIFO or device named directly is read like a pipe: no size, no start offset.
+        pump.source_kind =
+            kind == platform::PathKind::pipe_or_device ? SourceKind::pipe : SourceKind::file;
+        pump.source_path = path;
+        if (pump.source_kind == SourceKind::file && semicolon != std::string::npos) {
+            pump.start_offset = parse_decimal(source.c_str() + semicolon + 1);
+        }
+    }
+    pump.input.handle = platform::open_for_reading(pump.source_path);
+}
+
+void open_output(StreamPump& pump)
+{
+    const std::string& output = pump.slot->output;
+    pump.writer = std::make_unique<PacketWriter>();
+    pump.slot->writer = pump.writer.get();
+    if (output.empty()) {
+        pump.output_kind = OutputKind::none;
+        return;
+    }
+    if (output == "CON") {
+        pump.output_kind = OutputKind::standard_output;
+        pump.writer->handle = platform::standard_output();
+        // No console text may mix with the stream on standard output.
+        console_flags &= ~kConsoleTextOn;
+        return;
+    }
+    if (starts_with(output, kSenderPrefix)) {
+        // The TCP sender binding opens senders; until it is wired the output is unusable.
+        pump.output_kind = OutputKind::tcp_sender;
+        return;
+    }
+    pump.output_kind = OutputKind::file;
+    pump.writer->handle = platform::create_for_writing(output);
+}
+
+bool source_usable(const StreamPump& pump)
+{
+    switch (pump.source_kind) {
+    case SourceKind::file:
+    case SourceKind::standard_input:
+    case SourceKind::pipe:
+        return pump.input.handle != platform::kClosedHandle;
+    case SourceKind::tuner:
+        return pump.input.tuner != nullptr;
+    case SourceKind::invalid:
+        break;
+    }
+    return false;
+}
+
+bool output_usable(const StreamPump& pump)
+{
+    return pump.output_kind == OutputKind::none || has_destination(*pump.writer);
+}
+
+/// Size and start position of a file source; the other sources count as size 1.
+void position_source(StreamPump& pump)
+{
+    pump.total_size = 1;
+    if (pump.source_kind != SourceKind::file) {
+        return;
+    }
+    int64_t size = 0;
+    if (platform::file_size(pump.input.handle, size)) {
+        pump.total_size = size;
+    }
+    int64_t position = 0;
+    if (pump.start_offset > 0) {
+        (void)platform::seek_file(pump.input.handle, pump.start_offset,
+                                  platform::SeekOrigin::begin, position);
+    } else if (pump.start_offset < 0) {
+        // -1 is the end of the file, -189 the last packet.
+        (void)platform::seek_file(pump.input.handle, pump.start_offset + 1,
+                                  platform::SeekOrigin::end, position);
+    }
+}
+
+void close_pump(StreamPump& pump)
+{
+    WorkerSlot& slot = *pump.slot;
+    if (pump.output_kind != OutputKind::none && pump.writer->pending > 0 && !pump.write_failed) {
+        flush_packets(*pump.writer);
+        if (pump.writer->failed) {
+            print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
+            pump.write_failed = true;
+        }
+    }
+    pump.reader.block.reset();
+    slot.writer = nullptr;
+    if (pump.output_kind == OutputKind::file) {
+        platform::close_handle(pump.writer->handle);
+    }
+    if (pump.source_kind == SourceKind::file || pump.source_kind == SourceKind::pipe) {
+        platform::close_handle(pump.input.handle);
+    }
+    if (pump.hooks.delete_empty_output && !pump.config->no_delete &&
+        pump.args->result_count.load() < 1 && pump.output_kind == OutputKind::file &&
+        platform::path_exists(slot.output)) {
+        (void)platform::delete_file(slot.output);
+    }
+    if (slot.lock_event) {
+        slot.lock_event->set();
+    }
+    slot.finished = true;
+}
+
+/// Marks the packet when it starts a clock for the first time (the caption TS keeps it).
+void update_clocks(StreamPump& pump, PumpPacket& packet)
+{
+    StreamContext& context = *pump.context;
+    const PidState& state = *packet.state;
+    if (state.adaptation_parsed && state.adaptation.pcr_flag) {
+        if (update_pcr_clock(context.pcr_clock, state.adaptation) && pump.first_pcr) {
+            pump.first_pcr = false;
+            packet.marked = pump.hooks.mark_first_clocks;
+        }
+    }
+    // Only the packet that starts a PES carries its header; later packets keep the old one.
+    if (!state.unit_start || !state.pes_parsed || (state.pes.pts_dts_flags & 0x02) == 0) {
+        return;
+    }
+    if (update_pts_clock(context.pts_clock, state.pes)) {
+        packet.pts_updated = true;
+        update_wall_clock(context.wall_clock);
+        if (pump.first_pts) {
+            pump.first_pts = false;
+            packet.marked = pump.hooks.mark_first_clocks || packet.marked;
+        }
+    }
+    if (state.pes.pts_dts_flags == 0x03 && update_dts_clock(context.dts_clock, state.pes) &&
+        pump.first_dts) {
+        pump.first_dts = false;
+        packet.marked = pump.hooks.mark_first_clocks || packet.marked;
+    }
+}
+
+/// The -duration gate: true when the current stream time lies in a range. Moves to the next
+/// range once the time has passed the current one.
+bool in_range(StreamPump& pump)
+{
+    const uint64_t now = current_clock(pump).elapsed;
+    while (!stop_asked()) {
+        if (now < pump.range.start) {
+            return false;
+        }
+        if (now <= pump.range.end) {
+            return true;
+        }
+        if (!pump.range_cursor.more) {
+            return false;
+        }
+        parse_time_ranges(pump.range_cursor, pump.range);
+    }
+    return false;
+}
+
+void pace_output(StreamPump& pump)
+{
+    StreamContext& context = *pump.context;
+    if (context.pts_clock.current_seconds <= 0 ||
+        context.pts_clock.current_seconds <= context.wall_clock.current_seconds || stop_asked()) {
+        return;
+    }
+    if (pump.output_kind != OutputKind::none) {
+        flush_packets(*pump.writer);
+    }
+    do {
+        pump_messages();
+        platform::sleep_ms(kPacingSleepMs);
+        if (stop_asked()) {
+            break;
+        }
+        update_wall_clock(context.wall_clock);
+    } while (pump.slot->sync &&
+             context.wall_clock.current_seconds < context.pts_clock.current_seconds);
+}
+
+std::string joined_line(const std::string* pieces, size_t count)
+{
+    // " , " goes between a non-empty piece and any non-empty piece after it.
+    std::string line;
+    for (size_t i = 0; i < count; ++i) {
+        line += pieces[i];
+        if (pieces[i].empty()) {
+            continue;
+        }
+        for (size_t j = i + 1; j < count; ++j) {
+            if (!pieces[j].empty()) {
+                line += " , ";
+                break;
+            }
+        }
+    }
+    return line;
+}
+
+void report_progress(StreamPump& pump, PumpPacket& packet)
+{
+    std::string percent;
+    std::string offset;
+    const int64_t position = packet_position(pump, packet.data);
+    if (position >= 0) {
+        offset = position_text(position);
+        int64_t share = pump.total_size > 0 ? position * 100 / pump.total_size : 0;
+        percent = format_text("%d %%", static_cast<int>(share > 100 ? 100 : share));
+    }
+    const ClockTime& time = current_clock(pump).current_time;
+    const std::string pcr = format_text("PCR %d:%02d:%02d.%03d", time.hours, time.minutes,
+                                        time.seconds, time.milliseconds);
+    if (packet.drop) {
+        if (pump.config->report_drops) {
+            close_status_line();
+            const std::string tail[3] = {pcr, pump.tot_text, offset};
+            print_message(520, "DROP : PID 0x%04X , %" PRId64 " Drop , %s \r\n",
+                          packet.state->pid, packet.state->drops,
+                          joined_line(tail, 3).c_str());
+            line_closed = true;
+        }
+        if (pump.hooks.progress_every_packet) {
+            pump.args->result_count.fetch_add(1);
+        }
+        return;
+    }
+    const std::string pieces[4] = {percent, pcr, pump.tot_text, offset};
+    print_status_line("－ " + joined_line(pieces, 4) + "\r");
+    pump.packets_since_progress = 0;
+}
+
+void handle_packet(StreamPump& pump, const uint8_t* data)
+{
+    PumpPacket packet;
+    packet.data = data;
+    packet.state = parse_packet(*pump.context, data);
+    if (packet.state == nullptr || !packet.state->header_valid) {
+        return;
+    }
+    packet.drop = check_continuity(*pump.context, *packet.state);
+    update_clocks(pump, packet);
+    if (pump.hooks.after_clocks != nullptr) {
+        pump.hooks.after_clocks(pump, packet);
+    }
+    if (!pump.ranges_active || in_range(pump)) {
+        if (pump.hooks.dispatch != nullptr) {
+            pump.hooks.dispatch(pump, packet);
+        }
+    }
+    if (pump.slot->sync) {
+        pace_output(pump);
+    }
+    if ((packet.selected || packet.marked) && pump.output_kind != OutputKind::none) {
+        write_pump_packet(pump, data);
+    }
+    if (pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty()) {
+        offer_packet_to_plugins(*pump.args->plugin_host, data);
+    }
+    const bool drop_line = packet.drop && (pump.hooks.progress_every_packet ||
+                                           pump.context->pcr_pid_set[0] != kNoPid);
+    if (drop_line || pump.hooks.progress_every_packet ||
+        pump.packets_since_progress > kProgressSpacing) {
+        report_progress(pump, packet);
+    }
+    if (pump.hooks.after_packet != nullptr) {
+        pump.hooks.after_packet(pump, packet);
+    }
+}
+
+/// True when the read_packet call that started from (cursor, valid, awaiting) had to read and
+/// the read brought no bytes: the block then holds only the undelivered tail, moved to its start.
+bool read_came_back_empty(const PacketReadBuffer& reader, uint32_t cursor, uint32_t valid,
+                          bool awaiting)
+{
+    const uint32_t tail = cursor < valid ? valid - cursor : 0;
+    const bool had_to_read = awaiting || tail < kPacketSize || !reader.block;
+    return had_to_read && reader.cursor == 0 && reader.valid_length == tail;
+}
+
+void pump_packets(StreamPump& pump)
+{
+    const bool polled = pump.source_kind == SourceKind::tuner;
+    while (!stop_asked() && !pump.write_failed) {
+        if (pump.ranges_active && !pump.range_cursor.more &&
+            current_clock(pump).elapsed >= pump.range.end) {
+            break;
+        }
+        pump_messages();
+        ++pump.packets_since_progress;
+        if (stop_asked()) {
+            break;
+        }
+        const uint8_t* data = nullptr;
+        const uint32_t cursor_before = pump.reader.cursor;
+        const uint32_t valid_before = pump.reader.valid_length;
+        const bool awaiting_before = pump.reader.awaiting_more;
+        if (read_packet(pump.reader, pump.input, kPacketSize, data) == 0 || data == nullptr) {
+            // A tuner queue may be empty for a moment. Files, pipes and standard input end when
+            // a read brought nothing (standard input at the end of a pipe would otherwise be
+            // polled forever); a block without a packet, or a packet cut by the end of the
+            // block, only asks for the next read.
+            if (polled) {
+                platform::sleep_ms(1);
+                continue;
+            }
+            if (read_came_back_empty(pump.reader, cursor_before, valid_before, awaiting_before)) {
+                break;
+            }
+            continue;
+        }
+        handle_packet(pump, data);
+    }
+    pump.stopped = true;
+}
+
+}  // namespace
+
+bool stop_asked() { return stop_requested.load() != 0 || stop_reason.load() > 0; }
+
+const ClockTracker& current_clock(const StreamPump& pump)
+{
+    return select_clock(*pump.context, ClockPreference::pcr);
+}
+
+int64_t packet_position(const StreamPump& pump, const uint8_t* packet)
+{
+    if (pump.source_kind != SourceKind::file || !pump.reader.block || packet == nullptr) {
+        return -1;
+    }
+    // The block holds the bytes just before the file position, so its start lies valid_length
+    // bytes before it.
+    int64_t position = 0;
+    if (!platform::seek_file(pump.input.handle, 0, platform::SeekOrigin::current, position)) {
+        return -1;
+    }
+    const int64_t block_start = position - static_cast<int64_t>(pump.reader.valid_length);
+    return block_start + (packet - pump.reader.block.get());
+}
+
+std::string position_text(int64_t position)
+{
+    return position < 0 ? std::string() : format_text("+0x%" PRIX64, position);
+}
+
+void write_pump_packet(StreamPump& pump, const uint8_t* packet)
+{
+    if (pump.write_failed) {
+        return;
+    }
+    write_packets(*pump.writer, packet, kPacketSize);
+    if (pump.writer->failed) {
+        close_status_line();
+        print_message(520, "－ 出力ファイルに書き込めません %s\n", pump.slot->output.c_str());
+        pump.write_failed = true;
+    }
+}
+
+int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& hooks)
+{
+    if (args == nullptr || args->config == nullptr || slot_index < 0 ||
+        slot_index >= kWorkerSlotCount) {
+        return 0;
+    }
+    WorkerSlot& slot = args->slots[static_cast<size_t>(slot_index)];
+    if (slot.shared == nullptr) {
+        return 0;
+    }
+    StreamPump pump;
+    pump.args = args;
+    pump.slot = &slot;
+    pump.config = args->config;
+    pump.hooks = hooks;
+    pump.context = get_stream_context(slot.context_list, 0);
+    slot.context = pump.context;
+    if (pump.context == nullptr) {
+        return 0;
+    }
+    open_source(pump);
+    open_output(pump);
+    if (source_usable(pump) && output_usable(pump)) {
+        position_source(pump);
+        pump.reader.capacity = effective_read_buffer_size(*pump.config);
+        if (pump.config->duration_spec) {
+            pump.ranges_active = true;
+            pump.range_cursor.text = *pump.config->duration_spec;
+            parse_time_ranges(pump.range_cursor, pump.range);
+        }
+        pump_packets(pump);
+    }
+    close_pump(pump);
+    return 1;
+}
+
+}  // namespace qv

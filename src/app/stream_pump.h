@@ -1,0 +1,111 @@
+#pragma once
+// The read loop that every stream worker shares: it opens the slot's source and output, walks
+// the packets (continuity, clocks, the -duration gate, pacing, writing, plug-ins, progress and
+// drop lines) and closes everything again. What a mode does with a packet lives in its hooks.
+//
+// Per packet, in this order:
+//   read → parse header → continuity → clocks (first-clock marking when the mode wants it)
+//   → hooks.after_clocks → range gate → hooks.dispatch (sets `selected`) → -sync pacing
+//   → write when selected (or marked) → plug-ins → progress / drop line → hooks.after_packet.
+// A mode that needs more (merge's second thread) reads `StreamPump` from its hooks.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/time_ranges.h"
+#include "app/worker_args.h"
+#include "platform/file.h"
+#include "ts/packet_reader.h"
+#include "ts/packet_writer.h"
+
+namespace qv {
+
+enum class SourceKind : uint8_t { file = 0, standard_input = 1, pipe = 2, tuner = 3, invalid = 255 };
+enum class OutputKind : int32_t { none = -1, file = 0, standard_output = 1, tcp_sender = 2 };
+
+inline constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
+inline constexpr const char* kTunerPrefix = "\\\\.\\bondriver\\";
+inline constexpr const char* kSenderPrefix = "\\\\.\\sendtstcp\\";
+
+/// The packet in hand, as the pump and the hooks see it.
+struct PumpPacket {
+    const uint8_t* data = nullptr;  ///< the 188 bytes of the packet inside the read block
+    PidState* state = nullptr;      ///< null when the header did not parse
+    bool drop = false;              ///< this packet broke its PID's continuity
+    bool marked = false;            ///< it starts one of the clocks: written even if not selected
+    bool pts_updated = false;       ///< the PTS clock took a value from this packet
+    bool selected = false;          ///< set by the dispatch hook: write it
+};
+
+struct StreamPump;
+
+/// What one mode adds to the pump. Hooks left null do nothing.
+struct PumpHooks {
+    /// After the clock updates, before the range gate (display's caption PTS line).
+    void (*after_clocks)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// A packet inside the ranges, by PID; sets `packet.selected` for packets to write.
+    void (*dispatch)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// Last step of every packet whose header parsed (display's dump).
+    void (*after_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    void* user = nullptr;  ///< the mode's own state
+
+    /// Write the first packet that starts each of PCR, PTS and DTS (extract).
+    bool mark_first_clocks = false;
+    /// Progress or drop line after every packet instead of every 1001, and drops count into the
+    /// result (through).
+    bool progress_every_packet = false;
+    /// Delete a file output when the pass counted nothing (unless -nodel).
+    bool delete_empty_output = true;
+};
+
+/// The frame of one worker run.
+struct StreamPump {
+    WorkerArgs* args = nullptr;
+    WorkerSlot* slot = nullptr;
+    const RunConfig* config = nullptr;
+    PumpHooks hooks;
+
+    StreamContext* context = nullptr;
+    SourceKind source_kind = SourceKind::invalid;
+    std::string source_path;  ///< the path opened (a pipe's native path), without ";offset"
+    int64_t start_offset = 0;
+    int64_t total_size = 1;
+    PacketSource input;
+    PacketReadBuffer reader;
+
+    OutputKind output_kind = OutputKind::none;
+    std::unique_ptr<PacketWriter> writer;
+
+    bool ranges_active = false;
+    TimeRangeCursor range_cursor;
+    TimeRange range;
+
+    bool first_pcr = true;
+    bool first_pts = true;
+    bool first_dts = true;
+    int32_t packets_since_progress = 0;
+    std::string tot_text;  ///< "TOT yyyy/mm/dd hh:mm:ss" once a TOT was read
+    bool write_failed = false;
+    bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
+};
+
+/// Runs the pump for `slot_index` of `args` with the mode's hooks. Returns 1 after a run, 0
+/// when it refused (no args, no slot, no shared buffer).
+int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& hooks);
+
+/// True when the process asks every loop to end.
+bool stop_asked();
+
+/// Byte position of `packet` in the source file, or -1 for sources that are not files.
+int64_t packet_position(const StreamPump& pump, const uint8_t* packet);
+
+/// The current stream clock (PCR, else PTS, else DTS).
+const ClockTracker& current_clock(const StreamPump& pump);
+
+/// "+0x%I64X" of a file position, empty for -1.
+std::string position_text(int64_t position);
+
+/// Hands one 188-byte packet to the output; a failed write ends the pump with one message.
+void write_pump_packet(StreamPump& pump, const uint8_t* packet);
+
+}  // namespace qv

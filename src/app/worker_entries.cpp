@@ -1,0 +1,47 @@
+#include "app/worker_entries.h"
+
+#include "app/extract_worker.h"
+#include "caption/display_worker.h"
+
+namespace qv {
+
+int32_t run_pending_worker(WorkerArgs* args)
+{
+    if (args != nullptr) {
+        for (WorkerSlot& slot : args->slots) {
+            if (slot.lock_event) {
+                slot.lock_event->set();
+            }
+            slot.finished = true;
+        }
+    }
+    return 0;
+}
+
+int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
+{
+    switch (mode) {
+    case RunMode::extract:
+        starts[0] = {run_extract_worker, 0};
+        return 1;
+    case RunMode::merge:
+        starts[0] = {run_pending_worker, 0};
+        starts[1] = {run_pending_worker, 1};
+        return 2;
+    case RunMode::display:
+        starts[0] = {run_display_worker, 2};
+        return 1;
+    case RunMode::through:
+        starts[0] = {run_pending_worker, 3};
+        return 1;
+    case RunMode::filter:
+        starts[0] = {run_pending_worker, 4};
+        return 1;
+    case RunMode::convert:
+        starts[0] = {run_pending_worker, 5};
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,202 @@
+#include "caption/display_worker.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/console_output.h"
+#include "app/pump_tables.h"
+#include "app/stream_pump.h"
+#include "caption/hex_dump.h"
+#include "platform/text.h"
+#include "ts/pat_pmt.h"
+
+namespace qv {
+namespace {
+
+struct DisplayState {
+    PacketKind kind = PacketKind::other;  ///< what the dispatch made of the packet in hand
+};
+
+bool starts_with_nocase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char a = text[i];
+        char b = prefix[i];
+        a = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
+        b = (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
+        if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string native(const AribTextState& state) { return platform::sjis_to_native(state.text); }
+
+/// The caption PTS line of -detail, at each PTS a caption PID starts.
+void after_clocks_display(StreamPump& pump, PumpPacket& packet)
+{
+    static_cast<DisplayState*>(pump.hooks.user)->kind = PacketKind::other;
+    if (!packet.pts_updated || !pump.config->detail ||
+        find_caption_entry(*pump.context, packet.state->pid) == nullptr) {
+        return;
+    }
+    close_status_line();
+    const ClockTime& t = pump.context->pts_clock.current_time;
+    const int64_t position = packet_position(pump, packet.data);
+    print_message(520,
+                  "－ %s PID 0x%04x PTS %d:%02d:%02d.%03d 0x%09" PRIx64 " %s%s+0x%" PRIX64
+                  "        %s\r",
+                  "CAPTION", packet.state->pid, t.hours, t.minutes, t.seconds, t.milliseconds,
+                  packet.state->pes.pts, pump.tot_text.c_str(), pump.tot_text.empty() ? "" : " ",
+                  static_cast<uint64_t>(position < 0 ? 0 : position), "\n");
+    line_closed = true;
+}
+
+void print_event_slot(const EventSlot& slot, const EventInfo& events)
+{
+    if (!slot.name.text.empty() && events.changed_name.text_changed) {
+        close_status_line();
+        const platform::CalendarTime& s = slot.start_time;
+        print_message(260, "%04d/%02d/%02d %02d:%02d:%02d\r\n", s.year, s.month, s.day, s.hour,
+                      s.minute, s.second);
+        print_message(260, "%d:%02d:%02d\r\n", slot.duration.hours, slot.duration.minutes,
+                      slot.duration.seconds);
+        const std::string name = native(slot.name);
+        print_message(name.size() + 260, "%s\r\n", name.c_str());
+        line_closed = true;
+    }
+    if (!slot.text.text.empty() && events.changed_text.text_changed) {
+        close_status_line();
+        const std::string text = native(slot.text);
+        print_message(text.size() + 260, "%s\r\n", text.c_str());
+        line_closed = true;
+    }
+}
+
+/// Programme lines when a new event began (-detail).
+void show_events(StreamPump& pump)
+{
+    EventInfo& events = pump.context->events;
+    if (!events.shifted) {
+        return;
+    }
+    if (pump.config->detail) {
+        print_event_slot(events.preceding, events);
+        print_event_slot(events.latest, events);
+    }
+    events.changed_name.text_changed = false;
+    events.changed_text.text_changed = false;
+}
+
+/// Service lines for names the last SDT changed (-detail).
+void show_services(StreamPump& pump)
+{
+    ServiceTable& services = pump.context->services;
+    for (size_t i = 0; i < services.service_count && i < kMaxServices; ++i) {
+        AribTextState& provider = services.provider_names[i];
+        AribTextState& service = services.service_names[i];
+        if (!provider.text_changed && !service.text_changed) {
+            continue;
+        }
+        if (pump.config->detail) {
+            close_status_line();
+            const std::string provider_text = native(provider);
+            const std::string service_text = native(service);
+            print_message(provider_text.size() + service_text.size() + 260, "0x%04x %s%s%s%s\r\n",
+                          services.service_ids[i], provider_text.c_str(),
+                          provider_text.empty() ? "" : " ", service_text.c_str(),
+                          service_text.empty() ? "" : " ");
+            line_closed = true;
+        }
+        provider.text_changed = false;
+        service.text_changed = false;
+    }
+}
+
+void dispatch_display(StreamPump& pump, PumpPacket& packet)
+{
+    DisplayState& display = *static_cast<DisplayState*>(pump.hooks.user);
+    const TableDispatch table = dispatch_tables(pump, packet);
+    display.kind = table.kind;
+    switch (table.kind) {
+    case PacketKind::eit:
+        show_events(pump);
+        break;
+    case PacketKind::sdt:
+        show_services(pump);
+        break;
+    case PacketKind::caption:
+        if (print_new_caption_text(pump, packet, *table.caption)) {
+            pump.args->result_count.fetch_add(1);
+        }
+        break;
+    case PacketKind::pat:
+    case PacketKind::tot:
+    case PacketKind::pmt:
+    case PacketKind::other:
+        break;
+    }
+}
+
+void dump_display(StreamPump& pump, PumpPacket& packet)
+{
+    const auto& spec = pump.config->dump_spec;
+    if (!spec || spec->empty()) {
+        return;
+    }
+    const DisplayState& display = *static_cast<DisplayState*>(pump.hooks.user);
+    if (!dump_requested(*spec, packet.state->pid, display.kind)) {
+        return;
+    }
+    const int64_t position = packet_position(pump, packet.data);
+    const std::string text =
+        hex_dump(packet.data, kPacketSize, static_cast<uint64_t>(position < 0 ? 0 : position));
+    close_status_line();
+    print_message(text.size() + 10, "%s", text.c_str());
+    line_closed = true;
+}
+
+}  // namespace
+
+bool dump_requested(std::string_view spec, uint16_t pid, PacketKind kind)
+{
+    if (starts_with_nocase(spec, "all")) {
+        return true;
+    }
+    char pid_text[16];
+    std::snprintf(pid_text, sizeof pid_text, "0x%x", static_cast<unsigned>(pid));
+    if (starts_with_nocase(spec, pid_text)) {
+        return true;
+    }
+    struct Named {
+        const char* name;
+        PacketKind kind;
+    };
+    static constexpr Named kNamed[] = {{"pat", PacketKind::pat},   {"pmt", PacketKind::pmt},
+                                       {"eit", PacketKind::eit},   {"sdt", PacketKind::sdt},
+                                       {"tot", PacketKind::tot},   {"caption", PacketKind::caption}};
+    for (const Named& named : kNamed) {
+        if (kind == named.kind && starts_with_nocase(spec, named.name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t run_display_worker(WorkerArgs* args)
+{
+    DisplayState display;
+    PumpHooks hooks;
+    hooks.after_clocks = after_clocks_display;
+    hooks.dispatch = dispatch_display;
+    hooks.after_packet = dump_display;
+    hooks.user = &display;
+    hooks.mark_first_clocks = false;
+    return run_stream_pump(args, 0, hooks);
+}
+
+}  // namespace qv
