@@ -1,0 +1,168 @@
+#include "ts/packet_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/file.h"
+#include "support/ts_builders.h"
+
+namespace qv {
+namespace {
+
+using test::Bytes;
+
+/// What the sender library was handed, per call.
+std::vector<std::pair<uint32_t, Bytes>> g_sent;
+
+void record_send(uint32_t sender_id, const uint8_t* data, uint32_t length)
+{
+    g_sent.emplace_back(sender_id, Bytes(data, data + length));
+}
+
+class SenderOutput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_sent.clear();
+        api_.add_send_data = record_send;
+        writer_.sender_id = 7;
+        writer_.sender = &api_;
+    }
+    size_t sent_bytes() const
+    {
+        size_t total = 0;
+        for (const auto& call : g_sent) {
+            total += call.second.size();
+        }
+        return total;
+    }
+    SendTsTcpApi api_;
+    PacketWriter writer_;
+};
+
+TEST_F(SenderOutput, TwoHundredFiftySixPacketsAreHandedOnOnceWhenTheBufferFills)
+{
+    const Bytes packet = test::make_packet(0x100, 0, {0xAB});
+    for (int i = 0; i < 255; ++i) {
+        EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u) << i;
+    }
+    EXPECT_TRUE(g_sent.empty());
+    EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 48128u);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(g_sent[0].first, 7u);
+    EXPECT_EQ(g_sent[0].second.size(), 48128u);
+    EXPECT_EQ(writer_.pending, 0);
+    // A flush request with nothing pending hands on nothing.
+    EXPECT_EQ(flush_packets(writer_), 0u);
+    EXPECT_EQ(g_sent.size(), 1u);
+    EXPECT_FALSE(writer_.failed);
+}
+
+TEST_F(SenderOutput, FlushRequestHandsOnWhatIsPending)
+{
+    const Bytes packet = test::make_packet(0x100, 0);
+    (void)write_packets(writer_, packet.data(), packet.size());
+    (void)write_packets(writer_, packet.data(), packet.size());
+    EXPECT_EQ(flush_packets(writer_), 376u);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_EQ(g_sent[0].second, test::concat({packet, packet}));
+}
+
+TEST_F(SenderOutput, RunOfSeveralPacketsMeetingAFullBufferKeepsItsTail)
+{
+    const Bytes packet = test::make_packet(0x100, 0);
+    for (int i = 0; i < 255; ++i) {
+        (void)write_packets(writer_, packet.data(), packet.size());
+    }
+    const Bytes run = test::concat({test::make_packet(0x1F0, 1, {1}), test::make_packet(0x1F0, 2, {2}),
+                                    test::make_packet(0x1F0, 3, {3})});
+    EXPECT_EQ(write_packets(writer_, run.data(), run.size()), 48128u);
+    EXPECT_EQ(writer_.pending, 2 * 188);
+    (void)flush_packets(writer_);
+    ASSERT_EQ(g_sent.size(), 2u);
+    EXPECT_EQ(sent_bytes(), 258u * 188);
+    EXPECT_EQ(g_sent[1].second, Bytes(run.begin() + 188, run.end()));
+    EXPECT_FALSE(writer_.failed);
+}
+
+TEST_F(SenderOutput, NoDestinationWritesNothing)
+{
+    const Bytes packet = test::make_packet(0x100, 0);
+    api_.add_send_data = nullptr;  // entry point not bound
+    EXPECT_FALSE(has_destination(writer_));
+    EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);
+    EXPECT_EQ(writer_.pending, 0);
+
+    api_.add_send_data = record_send;
+    writer_.sender_id = kNoSender;
+    EXPECT_FALSE(has_destination(writer_));
+    EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);
+}
+
+class FileOutput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path_ = platform::temp_directory() + "qv_writer_test_" +
+                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".ts";
+    }
+    void TearDown() override
+    {
+        platform::close_handle(writer_.handle);
+        (void)platform::delete_file(path_);
+    }
+    int64_t file_length()
+    {
+        platform::NativeHandle handle = platform::open_for_reading(path_);
+        int64_t size = -1;
+        EXPECT_TRUE(platform::file_size(handle, size));
+        platform::close_handle(handle);
+        return size;
+    }
+    std::string path_;
+    PacketWriter writer_;
+};
+
+TEST_F(FileOutput, BuffersUntilFullThenWritesTheWholeBlock)
+{
+    writer_.handle = platform::create_for_writing(path_);
+    ASSERT_NE(writer_.handle, platform::kClosedHandle);
+    const Bytes packet = test::make_packet(0x100, 0);
+    for (int i = 0; i < 300; ++i) {
+        (void)write_packets(writer_, packet.data(), packet.size());
+    }
+    EXPECT_EQ(file_length(), 48128);
+    EXPECT_EQ(flush_packets(writer_), 44u * 188);
+    EXPECT_EQ(file_length(), 300 * 188);
+    EXPECT_FALSE(writer_.failed);
+}
+
+TEST_F(FileOutput, FailedWriteKeepsTheBlockPendingDropsLaterDataAndStaysFailed)
+{
+    {
+        platform::NativeHandle create = platform::create_for_writing(path_);
+        platform::close_handle(create);
+    }
+    writer_.handle = platform::open_for_reading(path_);  // writes to it fail
+    ASSERT_NE(writer_.handle, platform::kClosedHandle);
+    const Bytes packet = test::make_packet(0x100, 0);
+    for (int i = 0; i < 256; ++i) {
+        EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);
+    }
+    EXPECT_TRUE(writer_.failed);
+    EXPECT_NE(writer_.error_code, 0);
+    EXPECT_EQ(writer_.pending, 48128);
+
+    // The buffer stays full: the retry hands on nothing, the new packet is dropped.
+    EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);
+    EXPECT_EQ(writer_.pending, 48128);
+    EXPECT_EQ(flush_packets(writer_), 0u);
+    EXPECT_TRUE(writer_.failed);
+    EXPECT_EQ(file_length(), 0);
+}
+
+}  // namespace
+}  // namespace qv
