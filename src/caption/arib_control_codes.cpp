@@ -21,8 +21,7 @@ bool is_kanji_final(uint8_t final_byte)
 
 bool is_one_byte_graphic_final(uint8_t final_byte)
 {
-    return (final_byte >= 0x30 && final_byte <= 0x38) || final_byte == 0x49 ||
-           final_byte == 0x4A;
+    return (final_byte >= 0x30 && final_byte <= 0x38) || final_byte == 0x49 || final_byte == 0x4A;
 }
 
 void designate(AribTextState& state, int slot, uint8_t final_byte, int32_t kind)

@@ -92,11 +92,10 @@ void decode_one_byte(std::string& piece, const GraphicSetSlot& slot, uint8_t cod
         return;
     }
     if (slot.kind == kSetKindGraphic && slot.final_byte >= 0x32 && slot.final_byte <= 0x35) {
-        static constexpr const char* kMosaic[] = {"[MF_MOSAIC_A;", "[MF_MOSAIC_B;",
-                                                  "[MF_MOSAIC_C;", "[MF_MOSAIC_D;"};
+        static constexpr const char* kMosaic[] = {"[MF_MOSAIC_A;", "[MF_MOSAIC_B;", "[MF_MOSAIC_C;",
+                                                  "[MF_MOSAIC_D;"};
         piece.append(kMosaic[slot.final_byte - 0x32]);
-    } else if (slot.kind == kSetKindDrcs && slot.final_byte >= 0x41 &&
-               slot.final_byte <= 0x4F) {
+    } else if (slot.kind == kSetKindDrcs && slot.final_byte >= 0x41 && slot.final_byte <= 0x4F) {
         const int number = slot.final_byte - 0x40;
         piece.append("[MF_DRCS_");
         if (number >= 10) {
@@ -112,9 +111,9 @@ void decode_one_byte(std::string& piece, const GraphicSetSlot& slot, uint8_t cod
 
 void decode_two_byte(std::string& piece, const GraphicSetSlot& slot, const uint8_t code[2])
 {
-    const bool kanji = slot.kind == kSetKindGraphic &&
-                       (slot.final_byte == 0x42 || slot.final_byte == 0x39 ||
-                        slot.final_byte == 0x3A || slot.final_byte == 0x3B);
+    const bool kanji =
+        slot.kind == kSetKindGraphic && (slot.final_byte == 0x42 || slot.final_byte == 0x39 ||
+                                         slot.final_byte == 0x3A || slot.final_byte == 0x3B);
     if (kanji) {
         if (code[0] < 0x75 || code[1] < 0x21) {
             append_sjis(piece, jis_to_shift_jis(code[0], code[1]));

@@ -9,8 +9,9 @@
 
 namespace qv {
 
-inline constexpr int32_t kSetKindGraphic = 1;  ///< a graphic set (kanji, kana, alphanumeric, mosaic)
-inline constexpr int32_t kSetKindDrcs = 2;     ///< a DRCS set or the macro set
+inline constexpr int32_t kSetKindGraphic =
+    1;                                      ///< a graphic set (kanji, kana, alphanumeric, mosaic)
+inline constexpr int32_t kSetKindDrcs = 2;  ///< a DRCS set or the macro set
 
 inline constexpr uint16_t kProfileFullService = 0;     ///< caption of the full service
 inline constexpr uint16_t kProfilePartialService = 1;  ///< caption of the partial-reception service

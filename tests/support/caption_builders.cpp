@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "caption/caption_pes.h"
 #include "caption/crc16.h"
 #include "platform/text.h"
+#include "ts/packet_header.h"
+#include "ts/stream_context.h"
 
 namespace qv::test {
 namespace {
@@ -153,6 +156,63 @@ std::vector<Bytes> ts_packets(const Bytes& pes, uint16_t pid, uint8_t& counter)
         packets.push_back(std::move(packet));
     } while (at < pes.size());
     return packets;
+}
+
+std::vector<Bytes> split_pes_payloads(const Bytes& run)
+{
+    std::vector<Bytes> payloads;
+    size_t at = 0;
+    while (run.size() - at >= 3 + 5) {
+        const size_t header = 3 + (run[at + 2] & 0x0F);
+        if (run.size() - at < header + 5) {
+            break;
+        }
+        const size_t group_size = size_t{run[at + header + 3]} << 8 | run[at + header + 4];
+        const size_t block = header + 5 + group_size + 2;
+        if (run.size() - at < block) {
+            break;
+        }
+        payloads.emplace_back(run.begin() + static_cast<ptrdiff_t>(at),
+                              run.begin() + static_cast<ptrdiff_t>(at + block));
+        at += block;
+    }
+    return payloads;
+}
+
+CaptionFeed::CaptionFeed(uint16_t caption_pid, uint16_t text_profile)
+    : context(std::make_unique<StreamContext>()), pid(caption_pid)
+{
+    context->captions.push_back(make_caption_entry(caption_pid, text_profile));
+    entry = &context->captions.back();
+}
+
+CaptionFeed::~CaptionFeed() = default;
+
+bool feed_packet(CaptionFeed& feed, const Bytes& packet, ByteBuffer* merge_sink)
+{
+    PidState* state = parse_packet(*feed.context, packet.data());
+    if (state == nullptr) {
+        return false;
+    }
+    (void)check_continuity(*feed.context, *state);
+    update_stream_clocks(*feed.context, *state);
+    const bool result =
+        parse_caption_pes(*feed.entry, *feed.context, *state, packet.data(), merge_sink);
+    AribTextState& text = feed.entry->text_state;
+    if (!text.text.empty() && text.text_changed) {
+        feed.texts.push_back(text.text);
+        text.text_changed = false;
+    }
+    return result;
+}
+
+void feed_payload(CaptionFeed& feed, const Bytes& payload, ByteBuffer* merge_sink)
+{
+    const Bytes pes = pes_packet(payload, feed.next_pts);
+    feed.next_pts = (feed.next_pts + 9000) & ((uint64_t{1} << 33) - 1);
+    for (const Bytes& packet : ts_packets(pes, feed.pid, feed.counter)) {
+        (void)feed_packet(feed, packet, merge_sink);
+    }
 }
 
 Bytes join(std::initializer_list<Bytes> parts)

@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace qv {
+struct ByteBuffer;
+struct CaptionEntry;
+struct StreamContext;
+}  // namespace qv
 
 namespace qv::test {
 
@@ -46,6 +53,29 @@ Bytes pes_packet(const Bytes& payload, uint64_t pts);
 /// Splits a PES packet into 188-byte TS packets of `pid`: the first with unit start, continuity
 /// counters from `counter` on (updated), the last padded with an adaptation field of stuffing.
 std::vector<Bytes> ts_packets(const Bytes& pes, uint16_t pid, uint8_t& counter);
+
+/// Splits a run of caption PES payloads laid end to end (PES data header 80 FF F0 and one data
+/// group with its CRC each) into the payloads. Stops at the first block that does not fit.
+std::vector<Bytes> split_pes_payloads(const Bytes& run);
+
+/// A caption stream as a worker sees it: a stream context and the entry of one caption PID.
+struct CaptionFeed {
+    CaptionFeed(uint16_t pid, uint16_t text_profile = 0);
+    ~CaptionFeed();
+    std::unique_ptr<StreamContext> context;
+    CaptionEntry* entry = nullptr;  ///< inside context->captions
+    uint16_t pid;
+    uint8_t counter = 0;  ///< continuity counter for the next packet built
+    uint64_t next_pts = 900000;
+    std::vector<std::string> texts;  ///< texts reported as changed, in order (Shift_JIS)
+};
+
+/// Runs one TS packet through the per-packet steps of a worker (parse_packet, check_continuity,
+/// clock updates, parse_caption_pes) and, as the caller's duty, collects a changed text and
+/// clears text_changed. Returns parse_caption_pes's result (false when the packet is rejected).
+bool feed_packet(CaptionFeed& feed, const Bytes& packet, ByteBuffer* merge_sink = nullptr);
+/// Wraps a PES payload into a PES packet with the next PTS (100 ms steps) and feeds its packets.
+void feed_payload(CaptionFeed& feed, const Bytes& payload, ByteBuffer* merge_sink = nullptr);
 
 /// Concatenates byte vectors.
 Bytes join(std::initializer_list<Bytes> parts);
