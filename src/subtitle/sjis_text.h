@@ -21,7 +21,8 @@ std::optional<std::string> utf8_to_sjis(std::string_view utf8);
 /// written as a reference of that style (a '?' of the text itself stays '?'). Style ≤ 0: best
 /// fit allowed and ' ' for the rest. A character outside the Basic Multilingual Plane is
 /// referenced by its code point ("&#x1F600;", "&#128512;"), in style 1 by its two units
-/// ("\ud83d\ude00"). Once the stop flag is raised the rest of the text is left with '?'.
+/// ("\ud83d\ude00"). Styles past 3 leave the '?'; so does the rest of the text once the stop
+/// flag is raised. An empty text converts to an empty text (never none).
 std::optional<std::string> wide_to_sjis(std::u16string_view wide, int style);
 
 }  // namespace qv

@@ -77,6 +77,13 @@ TEST(WideToSjis, ReferenceStyles)
     }
 }
 
+TEST(WideToSjis, EmptyTextConvertsToEmptyText)
+{
+    const auto sjis = wide_to_sjis(u"", 2);
+    ASSERT_TRUE(sjis.has_value());
+    EXPECT_TRUE(sjis->empty());
+}
+
 TEST(WideToSjis, BestFitOnlyAtStyleZeroOrBelow)
 {
     const std::u16string text = u"\u301C\u2212";  // 〜 −
