@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "ts/packet_header.h"
 #include "ts/stream_clock.h"
+#include "ts/stream_tables.h"
 
 namespace qv {
 
@@ -34,8 +35,13 @@ struct StreamContext {
     /// Non-owning index into `pid_states` by PID.
     std::array<PidState*, kPidCount> pid_index = {};
 
+    /// Programs of the last valid PAT, in section order.
+    std::vector<ProgramEntry> programs;
     /// Caption PIDs found in PMTs, in order of discovery.
     std::vector<CaptionEntry> captions;
+    ServiceTable services;      ///< from the SDT
+    EventInfo events;           ///< from EIT present/following
+    StreamTimeInfo stream_time;  ///< from the TOT or TDT
 
     ClockTracker pcr_clock;
     ClockTracker pts_clock;
