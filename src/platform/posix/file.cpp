@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ constexpr int kLargeFile = 0;
 #endif
 
 constexpr mode_t kNewFileMode = 0644;  // the umask takes its share
+constexpr int kReadSliceMs = 100;      // how soon a blocked read notices a console event
 
 bool valid(NativeHandle handle) { return handle >= 0 && handle <= std::numeric_limits<int>::max(); }
 
@@ -32,7 +34,7 @@ int to_fd(NativeHandle handle) { return static_cast<int>(handle); }
 
 NativeHandle open_path(const std::string& path, int flags)
 {
-    // An open of a FIFO blocks until the other side appears; a console event ends that wait.
+    // An open of a FIFO for writing blocks until a reader appears; a console event ends that wait.
     const uint32_t events_before = posix::console_event_count();
     int fd = -1;
     do {
@@ -48,12 +50,40 @@ NativeHandle open_path(const std::string& path, int flags)
         errno = EISDIR;
         return kClosedHandle;
     }
+    if ((flags & O_NONBLOCK) != 0) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // reads block again
+    }
     return fd;
+}
+
+// Waits until the descriptor has data, end of data or an error to report, in slices, and gives up
+// when a console event has been accepted since `events_before`: a worker blocked on a silent pipe
+// or terminal would otherwise never see the stop request, whichever thread the signal reached.
+bool wait_readable(int fd, uint32_t events_before)
+{
+    for (;;) {
+        if (posix::console_event_count() != events_before) {
+            return false;
+        }
+        struct pollfd input {};
+        input.fd = fd;
+        input.events = POLLIN;
+        const int ready = ::poll(&input, 1, kReadSliceMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return true;  // let read(2) report what there is, errors included
+        }
+    }
 }
 
 }  // namespace
 
-NativeHandle open_for_reading(const std::string& path) { return open_path(path, O_RDONLY); }
+NativeHandle open_for_reading(const std::string& path)
+{
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer where no stop request can
+    // reach it; read_file waits for the writer instead (a FIFO that never had a writer polls as
+    // not ready, one whose writer left as hung up).
+    return open_path(path, O_RDONLY | O_NONBLOCK);
+}
 
 NativeHandle create_for_writing(const std::string& path)
 {
@@ -84,6 +114,9 @@ IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got)
     }
     const uint32_t events_before = posix::console_event_count();
     for (;;) {
+        if (!wait_readable(to_fd(handle), events_before)) {
+            return IoStatus::ok;  // stopped: no data, as at the end of the input
+        }
         const ssize_t n = ::read(to_fd(handle), data, size);
         if (n >= 0) {
             got = static_cast<size_t>(n);
@@ -91,11 +124,6 @@ IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got)
         }
         if (errno != EINTR) {
             return IoStatus::failed;
-        }
-        // A read from a silent pipe or terminal would otherwise outlive Ctrl+C: after a console
-        // event it comes back empty so that the caller sees its stop flag.
-        if (posix::console_event_count() != events_before) {
-            return IoStatus::ok;
         }
     }
 }
