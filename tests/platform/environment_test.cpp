@@ -1,7 +1,8 @@
 #include "platform/environment.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <map>
 
 #include "platform/clock.h"
@@ -33,9 +34,8 @@ TEST(DirectorySearch, ReportsMatchesWithKindSizeAndWriteTime)
     std::filesystem::create_directory(scratch.file("QVN5678.tmp"));
 
     std::map<std::string, DirectoryEntry> seen;
-    ASSERT_TRUE(find_in_directory(scratch.dir(), "QVN*", [&](const DirectoryEntry& entry) {
-        seen[entry.name] = entry;
-    }));
+    ASSERT_TRUE(find_in_directory(scratch.dir(), "QVN*",
+                                  [&](const DirectoryEntry& entry) { seen[entry.name] = entry; }));
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_FALSE(seen["QVN1234.tmp"].is_directory);
     EXPECT_EQ(seen["QVN1234.tmp"].size, 5u);
@@ -48,9 +48,8 @@ TEST(DirectorySearch, ReportsMatchesWithKindSizeAndWriteTime)
     EXPECT_GE(written + 600000000u, now);
 
     int count = 0;
-    EXPECT_FALSE(find_in_directory(scratch.file("missing"), "*", [&](const DirectoryEntry&) {
-        ++count;
-    }));
+    EXPECT_FALSE(
+        find_in_directory(scratch.file("missing"), "*", [&](const DirectoryEntry&) { ++count; }));
     EXPECT_EQ(count, 0);
 }
 

@@ -1,7 +1,8 @@
 #include "platform/file.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "platform/scratch_directory.h"
 

@@ -1,11 +1,12 @@
 // Local time under explicit TZ rules.
-#include "platform/clock.h"
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <gtest/gtest.h>
 #include <optional>
 #include <string>
+
+#include "platform/clock.h"
 
 namespace qv::platform {
 namespace {

@@ -1,14 +1,14 @@
 // The console on POSIX: signals as console events, interrupted reads, the one-key wait.
-#include "platform/console.h"
-
-#include <atomic>
-#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
+
+#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/scratch_directory.h"
 #include "platform/thread.h"
@@ -148,7 +148,7 @@ TEST(PosixKeyWait, TakesOneKeyFromATerminalAndRestoresItsMode)
         EXPECT_FALSE(returned_before_release(stop, unused, master));  // the key ends the wait
         EXPECT_FALSE(returned_before_release(stop, stop, -1));  // the key was taken; stop ends it
     }
-    termios mode {};
+    termios mode{};
     ASSERT_EQ(::tcgetattr(terminal, &mode), 0);
     EXPECT_NE(mode.c_lflag & ICANON, 0u);
     EXPECT_NE(mode.c_lflag & ECHO, 0u);

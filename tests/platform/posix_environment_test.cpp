@@ -1,13 +1,13 @@
 // The process environment on POSIX: wildcards, $TMPDIR, compiled-in version strings, dlopen.
-#include "platform/environment.h"
+#include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <optional>
 #include <set>
 
+#include "platform/environment.h"
 #include "platform/file.h"
 #include "platform/library.h"
 #include "platform/scratch_directory.h"
@@ -41,7 +41,7 @@ TEST(PosixDirectorySearch, WildcardsMatchWholeNamesCaseSensitively)
     EXPECT_EQ(names_matching(scratch.dir(), "a*b*c*"), (Names{"a.b.c", "abc"}));
     EXPECT_EQ(names_matching(scratch.dir(), "QVN123.tmp"), Names{"QVN123.tmp"});
     EXPECT_EQ(names_matching(scratch.dir(), "?"), Names{"."});  // listed as the OS lists it
-    EXPECT_EQ(names_matching(scratch.dir(), "*").size(), 10u);   // with "." and ".."
+    EXPECT_EQ(names_matching(scratch.dir(), "*").size(), 10u);  // with "." and ".."
     EXPECT_TRUE(names_matching(scratch.dir(), "").empty());
 }
 
@@ -83,7 +83,7 @@ TEST(PosixLibraryLoading, LoadsByPathAndByBareNameBesideTheExecutable)
 {
     void* math = ::dlopen("libm.so.6", RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(math, nullptr);
-    Dl_info origin {};
+    Dl_info origin{};
     ASSERT_NE(::dladdr(::dlsym(math, "cbrt"), &origin), 0);
     const std::string name = "libqv_beside_" + std::to_string(process_id()) + ".so";
     const std::string executable = executable_path();

@@ -1,16 +1,17 @@
 // Files on POSIX: FIFOs, symbolic links, the standard descriptors and the creation mode.
-#include "platform/file.h"
-
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "platform/console.h"
 #include "platform/environment.h"
+#include "platform/file.h"
 #include "platform/scratch_directory.h"
 
 namespace qv::platform {
@@ -54,6 +55,26 @@ TEST(PosixFifo, WriteToAClosedReaderFailsInsteadOfEndingTheProcess)
     EXPECT_EQ(last_error(), EPIPE);
     EXPECT_EQ(written, 0u);
     ::close(ends[1]);
+}
+
+TEST(PosixFifo, AFullNonBlockingPipeDelaysTheWriteButLosesNothing)
+{
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ends), 0);
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);  // as another process may leave a shared stdout
+    const std::string bytes(300000, 'p');   // several times what a pipe holds
+    std::string received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        received = read_to_end(ends[0]);
+    });
+    size_t written = 0;
+    EXPECT_TRUE(write_file(ends[1], bytes.data(), bytes.size(), written));
+    EXPECT_EQ(written, bytes.size());
+    ::close(ends[1]);
+    reader.join();
+    EXPECT_EQ(received, bytes);
+    ::close(ends[0]);
 }
 
 TEST(PosixPaths, SymlinkIsTheSameFileAndNamedPipesLiveInTheTempDirectory)

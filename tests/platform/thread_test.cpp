@@ -1,7 +1,8 @@
 #include "platform/thread.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include "platform/clock.h"
 

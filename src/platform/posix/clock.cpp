@@ -13,7 +13,10 @@ namespace {
 constexpr int kFirstYear = 1601;
 constexpr int kLastYear = 30827;
 
-bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool is_leap_year(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int days_in_month(int year, int month)
 {
@@ -34,16 +37,16 @@ bool fits_time_t(int64_t seconds)
 
 uint32_t tick_count_ms()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                        static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);  // wraps at 2^32 like the Windows tick count
 }
 
 int64_t current_unix_time()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<int64_t>(now.tv_sec);
 }
@@ -51,7 +54,7 @@ int64_t current_unix_time()
 int32_t time_zone_bias_minutes()
 {
     const time_t now = time(nullptr);
-    tm local {};
+    tm local{};
     if (localtime_r(&now, &local) == nullptr) {
         return 0;
     }
@@ -65,7 +68,7 @@ bool unix_to_local(int64_t unix_seconds, CalendarTime& local)
         return false;
     }
     const time_t t = static_cast<time_t>(unix_seconds);
-    tm fields {};
+    tm fields{};
     if (localtime_r(&t, &fields) == nullptr) {
         return false;
     }
@@ -93,7 +96,7 @@ bool local_to_unix(const CalendarTime& local, int64_t& unix_seconds)
         local.second > 59 || local.millisecond < 0 || local.millisecond > 999) {
         return false;
     }
-    tm fields {};
+    tm fields{};
     fields.tm_year = local.year - 1900;
     fields.tm_mon = local.month - 1;
     fields.tm_mday = local.day;

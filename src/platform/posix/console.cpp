@@ -2,11 +2,12 @@
 // the one-key wait.
 #include "platform/console.h"
 
-#include <cerrno>
-#include <csignal>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include "platform/posix/console_events.h"
 
@@ -20,6 +21,7 @@ static_assert(std::atomic<ConsoleEventHandler>::is_always_lock_free);
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
 constexpr int kKeyPollSliceMs = 50;
+constexpr int kConsoleWaitMs = 1000;
 
 // Async-signal-safe: only write(2), and errno is left as found.
 void write_all(int fd, std::string_view text)
@@ -34,6 +36,13 @@ void write_all(int fd, std::string_view text)
             left -= static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            struct pollfd output {};  // a non-blocking console shared with another process
+            output.fd = fd;
+            output.events = POLLOUT;
+            if (::poll(&output, 1, kConsoleWaitMs) <= 0) {
+                break;  // a console that takes nothing for a second loses the text
+            }
         } else {
             break;  // a closed or full console loses the text, as a console write would
         }
@@ -65,13 +74,22 @@ void on_console_signal(int signal_number)
 
 namespace posix {
 
-uint32_t console_event_count() { return g_accepted_events.load(); }
+uint32_t console_event_count()
+{
+    return g_accepted_events.load();
+}
 
 }  // namespace posix
 
-void write_stdout(std::string_view text) { write_all(STDOUT_FILENO, text); }
+void write_stdout(std::string_view text)
+{
+    write_all(STDOUT_FILENO, text);
+}
 
-void write_stderr(std::string_view text) { write_all(STDERR_FILENO, text); }
+void write_stderr(std::string_view text)
+{
+    write_all(STDERR_FILENO, text);
+}
 
 void install_console_handler(ConsoleEventHandler handler)
 {
@@ -145,6 +163,9 @@ void wait_for_key(const std::atomic<int>& stop)
 
 void pump_messages() {}
 
-unsigned long process_id() { return static_cast<unsigned long>(::getpid()); }
+unsigned long process_id()
+{
+    return static_cast<unsigned long>(::getpid());
+}
 
 }  // namespace qv::platform

@@ -5,13 +5,14 @@
 #endif
 #include "platform/environment.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/posix/wildcard.h"
@@ -62,9 +63,15 @@ std::string temp_directory()
     return directory;
 }
 
-char path_separator() { return '/'; }
+char path_separator()
+{
+    return '/';
+}
 
-bool is_path_separator(char c) { return c == '/'; }
+bool is_path_separator(char c)
+{
+    return c == '/';
+}
 
 bool find_in_directory(const std::string& directory, const std::string& pattern,
                        const std::function<void(const DirectoryEntry&)>& found)

@@ -4,13 +4,14 @@
 #endif
 #include "platform/file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
 
 #include "platform/environment.h"
 #include "platform/posix/console_events.h"
@@ -26,11 +27,17 @@ constexpr int kLargeFile = 0;
 #endif
 
 constexpr mode_t kNewFileMode = 0644;  // the umask takes its share
-constexpr int kReadSliceMs = 100;      // how soon a blocked read notices a console event
+constexpr int kWaitSliceMs = 100;      // how soon a waiting read or write notices a console event
 
-bool valid(NativeHandle handle) { return handle >= 0 && handle <= std::numeric_limits<int>::max(); }
+bool valid(NativeHandle handle)
+{
+    return handle >= 0 && handle <= std::numeric_limits<int>::max();
+}
 
-int to_fd(NativeHandle handle) { return static_cast<int>(handle); }
+int to_fd(NativeHandle handle)
+{
+    return static_cast<int>(handle);
+}
 
 NativeHandle open_path(const std::string& path, int flags)
 {
@@ -68,7 +75,7 @@ bool wait_readable(int fd, uint32_t events_before)
         struct pollfd input {};
         input.fd = fd;
         input.events = POLLIN;
-        const int ready = ::poll(&input, 1, kReadSliceMs);
+        const int ready = ::poll(&input, 1, kWaitSliceMs);
         if (ready > 0 || (ready < 0 && errno != EINTR)) {
             return true;  // let read(2) report what there is, errors included
         }
@@ -122,7 +129,8 @@ IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got)
             got = static_cast<size_t>(n);
             return IoStatus::ok;
         }
-        if (errno != EINTR) {
+        // EAGAIN: a descriptor another process made non-blocking had nothing after all.
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             return IoStatus::failed;
         }
     }
@@ -143,8 +151,18 @@ bool write_file(NativeHandle handle, const void* data, size_t size, size_t& writ
             written += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR && posix::console_event_count() == events_before) {
+        const bool stopped = posix::console_event_count() != events_before;
+        if (n < 0 && errno == EINTR && !stopped) {
             continue;  // a reader that stopped reading must not hold the writer past Ctrl+C
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !stopped) {
+            // Standard output may share a non-blocking open file with another process: wait
+            // for room instead of losing the bytes.
+            struct pollfd output {};
+            output.fd = to_fd(handle);
+            output.events = POLLOUT;
+            ::poll(&output, 1, kWaitSliceMs);
+            continue;
         }
         if (n == 0) {
             errno = EIO;
@@ -223,7 +241,10 @@ PathKind path_kind(const std::string& path)
     return PathKind::regular;
 }
 
-bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool delete_file(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool same_file(const std::string& a, const std::string& b)
 {
@@ -235,13 +256,25 @@ bool same_file(const std::string& a, const std::string& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-NativeHandle standard_input() { return STDIN_FILENO; }
+NativeHandle standard_input()
+{
+    return STDIN_FILENO;
+}
 
-NativeHandle standard_output() { return STDOUT_FILENO; }
+NativeHandle standard_output()
+{
+    return STDOUT_FILENO;
+}
 
-std::string named_pipe_path(const std::string& pipe_name) { return temp_directory() + pipe_name; }
+std::string named_pipe_path(const std::string& pipe_name)
+{
+    return temp_directory() + pipe_name;
+}
 
-int last_error() { return errno; }
+int last_error()
+{
+    return errno;
+}
 
 namespace {
 
@@ -250,7 +283,10 @@ namespace {
 {
     return result == 0 ? buffer : nullptr;
 }
-[[maybe_unused]] const char* pick_error_text(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* pick_error_text(const char* result, const char*)
+{
+    return result;
+}
 
 }  // namespace
 
@@ -264,6 +300,9 @@ std::string error_text(int code)
     return text;
 }
 
-size_t max_path_length() { return std::numeric_limits<size_t>::max(); }
+size_t max_path_length()
+{
+    return std::numeric_limits<size_t>::max();
+}
 
 }  // namespace qv::platform

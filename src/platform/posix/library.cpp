@@ -1,9 +1,10 @@
 // Dynamic libraries on POSIX: dlopen, dlsym, dlclose.
 #include "platform/library.h"
 
-#include <cerrno>
 #include <dlfcn.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/environment.h"
 
@@ -62,6 +63,9 @@ void free_library(LibraryHandle& library)
     }
 }
 
-const char* default_sender_library_name() { return "libSendTSTCP.so"; }
+const char* default_sender_library_name()
+{
+    return "libSendTSTCP.so";
+}
 
 }  // namespace qv::platform

@@ -18,13 +18,23 @@ struct Thread::Impl {
 
 Thread::Thread() : impl_(std::make_unique<Impl>()) {}
 
-Thread::~Thread() { join(); }
+Thread::~Thread()
+{
+    join();
+}
 
 bool Thread::start(std::function<void()> body)
 {
-    if (impl_->thread.joinable() || !body) {
-        errno = EINVAL;  // one thread per object; join the previous one first
+    if (!body) {
+        errno = EINVAL;
         return false;
+    }
+    if (impl_->thread.joinable()) {
+        if (impl_->body_running) {
+            errno = EBUSY;  // one running thread per object
+            return false;
+        }
+        impl_->thread.join();  // the previous body has ended: collect its thread first
     }
     impl_->body_running = true;
     // std::thread reports a failed creation only by throwing std::system_error; this is the one
@@ -49,7 +59,10 @@ void Thread::join()
     }
 }
 
-bool Thread::running() const { return impl_->body_running.load(); }
+bool Thread::running() const
+{
+    return impl_->body_running.load();
+}
 
 struct ManualResetEvent::Impl {
     std::mutex mutex;
