@@ -239,6 +239,25 @@ TEST(PmtReplace, RebuiltSectionSpanningPacketsReadsBack)
     EXPECT_EQ(streams.size(), 64u);
 }
 
+TEST(PmtReplace, SectionTooLongForItsLengthFieldIsNotWritten)
+{
+    // section_length has 12 bits: 4096 bytes of replacement entries cannot be described.
+    CapturedOutput output("oversize");
+    PidCounter counter_state;
+    ByteBuffer replacement;
+    while (replacement.data.size() < 4096) {
+        Bytes entry = test::es_entry(0x06, 0x0300, test::descriptor(0xFD, Bytes(250, 0x00)));
+        replacement.data.insert(replacement.data.end(), entry.begin(), entry.end());
+    }
+    PmtRewriteRequest request{0, &replacement, &output.writer, &counter_state};
+    StreamContext context;
+    ProgramEntry& program = add_program_for_test(context);
+    uint8_t counter = 0;
+    EXPECT_EQ(feed(context, program, test::pmt_section(1, 0x0100, video()), counter, request), kPmtTaken);
+    EXPECT_TRUE(output.bytes().empty());
+    EXPECT_EQ(counter_state.packets, 0);
+}
+
 /// Runs `command` through the shell; its standard output, or nothing when it fails.
 bool run_command(const std::string& command, std::string& output)
 {
