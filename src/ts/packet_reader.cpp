@@ -125,6 +125,17 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         return 0;
     }
 
+    // In a synchronised stream the cursor sits on a sync byte confirmed by the next one.
+    if (!reader.awaiting_more && reader.valid_length - reader.cursor > kPacketSize &&
+        reader.valid_length - reader.cursor >= requested) {
+        const uint8_t* at = reader.block.get() + reader.cursor;
+        if (at[0] == kSyncByte && at[kPacketSize] == kSyncByte) {
+            packet = at;
+            reader.cursor += kPacketSize;
+            reader.remaining = reader.valid_length - reader.cursor;
+            return kPacketSize;
+        }
+    }
     bool read_now = reader.valid_length - reader.cursor < requested || reader.awaiting_more;
     for (;;) {
         if (read_now) {

@@ -63,7 +63,11 @@ bool update_clock_value(ClockTracker& clock, uint64_t value)
         // Far backwards: the 33-bit counter wrapped.
         clock.elapsed = value + kClockModulus - clock.origin;
     }
-    set_current_time(clock, ticks_to_clock_time(static_cast<int64_t>(clock.elapsed)));
+    // The same PTS is fed again by every packet of its PID until the next unit start: the
+    // divisions are skipped when the elapsed time did not move.
+    if (clock.elapsed != clock.previous_elapsed || clock.first) {
+        set_current_time(clock, ticks_to_clock_time(static_cast<int64_t>(clock.elapsed)));
+    }
     if (clock.first) {
         clock.first = false;
         return true;
@@ -108,6 +112,9 @@ void update_wall_clock_at(ClockTracker& clock, uint32_t now_ms)
     // Unsigned difference: correct across the 49.7-day wrap of the tick count.
     const uint32_t elapsed_ms = now_ms - clock.start_tick;
     clock.previous_elapsed = clock.elapsed;
+    if (elapsed_ms == clock.elapsed && clock.current_ms == elapsed_ms % 1000) {
+        return;  // same millisecond as the last update
+    }
     clock.elapsed = elapsed_ms;
     const uint32_t total_seconds = elapsed_ms / 1000;
     ClockTime time;
