@@ -164,7 +164,8 @@ void close_pump(StreamPump& pump)
     }
     if (pump.hooks.delete_empty_output && !pump.config->no_delete &&
         pump.args->result_count.load() < 1 && pump.output_kind == OutputKind::file &&
-        platform::path_exists(slot.output)) {
+        platform::path_kind(slot.output) == platform::PathKind::regular) {
+        // Only a regular file is ever deleted: an output such as /dev/null stays.
         (void)platform::delete_file(slot.output);
     }
     if (slot.lock_event) {

@@ -1,0 +1,145 @@
+// Run setup end to end: default names, source checks, the log rule, tuner and TCP target
+// checks, and outputs that must not destroy their own input.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "e2e/stream_fixture.h"
+
+namespace qv::test {
+namespace {
+
+StreamBytes caption_stream()
+{
+    StreamWriter writer;
+    put_program(writer);
+    for (int k = 0; k < 3; ++k) {
+        put_pcr(writer, kPcrPid, 900000 + static_cast<uint64_t>(k) * kTicks);
+        put_caption(writer, kCaptionPid, 900000 + static_cast<uint64_t>(k) * kTicks, kNihon);
+    }
+    return writer.bytes;  // 6 caption packets
+}
+
+class RunPass : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = make_scratch_directory("pass");
+        source_ = dir_ + "rec.ts";
+        bytes_ = caption_stream();
+        ASSERT_TRUE(write_file_bytes(source_, bytes_));
+    }
+    bool exists(const std::string& name) { return std::ifstream(dir_ + name).good(); }
+    std::string dir_;
+    std::string source_;
+    StreamBytes bytes_;
+};
+
+TEST_F(RunPass, ExtractNamesCaptionTsAndLogBesideTheSource)
+{
+    const ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "-log", "-drop", source_});
+    EXPECT_EQ(run.exit_code, 6);
+    EXPECT_TRUE(exists("rec.quilvaren.ts"));
+    const std::vector<uint8_t> log = read_whole_file(dir_ + "rec.quilvaren.log");
+    const std::string log_text(log.begin(), log.end());
+    EXPECT_EQ(log_text.rfind("－ DROP " + source_ + "\r\n", 0), 0u) << log_text;
+}
+
+TEST_F(RunPass, LogPathNamingATransportStreamSwitchesLoggingOff)
+{
+    const std::string other = dir_ + "other.ts";
+    ASSERT_TRUE(write_file_bytes(other, bytes_));
+    const ProgramRun run = run_quilvaren({"-logpath", other, "-noprogress", source_});
+    EXPECT_EQ(run.out.rfind("－ ログファイルにtsファイルが指定されているためログ出力を無効にしました " +
+                                other + "\n",
+                            0),
+              0u)
+        << run.out;
+    EXPECT_EQ(file_bytes(other), bytes_);
+    EXPECT_EQ(run.exit_code, 1);  // the pass still runs: one caption text
+}
+
+TEST_F(RunPass, RefusedSourcesCountNothingAndTheOthersStillRun)
+{
+    const std::string text_file = dir_ + "notes.txt";
+    std::ofstream(text_file) << std::string(500, 'x');
+    const ProgramRun run = run_quilvaren(
+        {"-mode", "extract", "-noprogress", dir_ + "missing.ts", text_file, source_});
+    EXPECT_EQ(run.exit_code, 6);
+    EXPECT_EQ(run.out.find("－ ファイルがありません " + dir_ + "missing.ts\n"), 0u) << run.out;
+    EXPECT_NE(run.out.find("－ tsファイルではありません " + text_file + "\n"), std::string::npos);
+    EXPECT_TRUE(exists("rec.quilvaren.ts"));
+    EXPECT_FALSE(exists("missing.quilvaren.ts"));
+}
+
+TEST_F(RunPass, OutputThatIsTheSourceIsRefusedWhateverItsSpelling)
+{
+    ASSERT_EQ(::link(source_.c_str(), (dir_ + "hard.ts").c_str()), 0);
+    for (const std::string& output : {source_, dir_ + "./rec.ts", dir_ + "hard.ts"}) {
+        const ProgramRun run =
+            run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", output, source_});
+        EXPECT_EQ(run.exit_code, 0) << output;
+        EXPECT_NE(run.out.find(output), std::string::npos) << run.out;
+        EXPECT_EQ(file_bytes(source_), bytes_) << output;
+    }
+    // The log as output is refused too, and leaves the log alone.
+    std::ofstream(dir_ + "run.log") << "kept\n";
+    const ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "-logpath",
+                                          dir_ + "run.log", "-cappath", dir_ + "run.log", source_});
+    EXPECT_EQ(run.exit_code, 0);
+    const std::vector<uint8_t> log = read_whole_file(dir_ + "run.log");
+    EXPECT_EQ(std::string(log.begin(), log.begin() + 5), "kept\n");
+}
+
+TEST_F(RunPass, FailedWritesAreReportedOnceAndNoDeviceIsDeleted)
+{
+    const ProgramRun run =
+        run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", "/dev/full", source_});
+    const std::string message = "－ 出力ファイルに書き込めません /dev/full\n";
+    const size_t at = run.out.find(message);
+    EXPECT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(message, at + 1), std::string::npos);
+    EXPECT_TRUE(std::ifstream("/dev/full").good());
+}
+
+TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)
+{
+    const std::string library = dir_ + "libsender.so";
+    std::ofstream(library) << "x";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::string tuner = "\\\\.\\bondriver\\";
+    const std::string sender = "\\\\.\\sendtstcp\\";
+    const Case cases[] = {
+        {{tuner + "\\1\\" + library}, "－ BonDriverチューナー空間番号がありません "},
+        {{tuner + "0\\\\" + library}, "－ BonDriverチューナー内部チャンネル番号がありません "},
+        {{tuner + "0\\1\\" + dir_ + "none.so"}, "－ BonDriverがありません "},
+        {{"-mode", "through", "-throughpath", sender + ":1234\\" + library, source_},
+         "－ SendTSTCP送信先がありません "},
+        {{"-mode", "through", "-throughpath", sender + "host\\" + library, source_},
+         "－ SendTSTCP送信先ポートがありません "},
+        {{"-mode", "through", "-throughpath", sender + "host:1234\\" + dir_ + "none.so", source_},
+         "－ SendTSTCP.dllがありません "},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = run_quilvaren(c.arguments);
+        EXPECT_EQ(run.out.rfind(c.message, 0), 0u) << run.out;
+        EXPECT_EQ(run.exit_code, 0);
+    }
+}
+
+TEST_F(RunPass, ModesStillToComeRefuseWithoutTouchingFiles)
+{
+    for (const char* mode : {"through", "filter"}) {
+        const ProgramRun run = run_quilvaren({"-mode", mode, "-noprogress", source_});
+        EXPECT_EQ(run.exit_code, 0) << mode;
+        EXPECT_EQ(file_bytes(source_), bytes_);
+    }
+}
+
+}  // namespace
+}  // namespace qv::test
