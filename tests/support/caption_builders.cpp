@@ -6,7 +6,9 @@
 #include "caption/caption_pes.h"
 #include "caption/crc16.h"
 #include "platform/text.h"
+#include "support/section_builders.h"
 #include "ts/packet_header.h"
+#include "ts/pat_pmt.h"
 #include "ts/stream_context.h"
 
 namespace qv::test {
@@ -184,6 +186,33 @@ CaptionFeed::CaptionFeed(uint16_t caption_pid, uint16_t text_profile)
 {
     context->captions.push_back(make_caption_entry(caption_pid, text_profile));
     entry = &context->captions.back();
+}
+
+std::unique_ptr<CaptionFeed> CaptionFeed::announced(uint16_t caption_pid, uint16_t pmt_pid)
+{
+    auto feed = std::make_unique<CaptionFeed>(caption_pid);
+    feed->context = std::make_unique<StreamContext>();
+    feed->entry = nullptr;
+    StreamContext& context = *feed->context;
+    uint8_t pat_counter = 0;
+    uint8_t pmt_counter = 0;
+    for (const Bytes& packet :
+         section_packets(pat_section(1, {{0x0400, pmt_pid}}), 0x0000, pat_counter)) {
+        if (PidState* state = ingest_packet(context, packet)) {
+            (void)parse_pat(context, *state, packet.data());
+        }
+    }
+    const Bytes pmt =
+        pmt_section(0x0400, 0x01FF, es_entry(0x06, caption_pid, stream_identifier(0x30)));
+    for (const Bytes& packet : section_packets(pmt, pmt_pid, pmt_counter)) {
+        PidState* state = ingest_packet(context, packet);
+        ProgramEntry* program = find_program_by_pmt_pid(context, pmt_pid);
+        if (state != nullptr && program != nullptr) {
+            (void)parse_pmt(context, *program, *state, packet.data());
+        }
+    }
+    feed->entry = find_caption_entry(context, caption_pid);
+    return feed;
 }
 
 CaptionFeed::~CaptionFeed() = default;

@@ -60,7 +60,12 @@ std::vector<Bytes> split_pes_payloads(const Bytes& run);
 
 /// A caption stream as a worker sees it: a stream context and the entry of one caption PID.
 struct CaptionFeed {
+    /// The entry is made directly with the given profile.
     CaptionFeed(uint16_t pid, uint16_t text_profile = 0);
+    /// The entry is made by a PAT and a PMT (on `pmt_pid`; 0x1FC8 gives the partial-reception
+    /// profile) that announce `pid` as a caption stream, fed through parse_pat and parse_pmt.
+    /// `entry` stays null when the PMT did not create it.
+    static std::unique_ptr<CaptionFeed> announced(uint16_t pid, uint16_t pmt_pid);
     ~CaptionFeed();
     std::unique_ptr<StreamContext> context;
     CaptionEntry* entry = nullptr;  ///< inside context->captions
