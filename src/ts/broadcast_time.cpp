@@ -35,10 +35,10 @@ bool decode_mjd_time(const uint8_t* bytes, platform::CalendarTime& time)
     // ETSI EN 300 468 Annex C, in exact integer arithmetic: the factors 365.25, 30.6001,
     // 15078.2 and 14956.1 are scaled to integers so that each int() truncates the same value.
     int64_t mjd = (int64_t{bytes[0]} << 8) | bytes[1];
-    int64_t year_part = (mjd * 20 - 301564) / 7305;               // (MJD - 15078.2) / 365.25
-    int64_t year_days = year_part * 1461 / 4;                     // int(Y' * 365.25)
+    int64_t year_part = (mjd * 20 - 301564) / 7305;  // (MJD - 15078.2) / 365.25
+    int64_t year_days = year_part * 1461 / 4;        // int(Y' * 365.25)
     int64_t month_part = (mjd * 10000 - 149561000 - year_days * 10000) / 306001;
-    int64_t month_days = month_part * 306001 / 10000;             // int(M' * 30.6001)
+    int64_t month_days = month_part * 306001 / 10000;  // int(M' * 30.6001)
     int64_t day = mjd - 14956 - year_days - month_days;
     int64_t carry = (month_part == 14 || month_part == 15) ? 1 : 0;
     time = platform::CalendarTime{};

@@ -36,10 +36,9 @@ bool parse_pat(StreamContext& context, PidState& state, const uint8_t* packet)
         if (program_number == kPatEndMarker) {
             break;
         }
-        auto found = std::find_if(context.programs.begin(), context.programs.end(),
-                                  [&](const ProgramEntry& program) {
-                                      return program.program_number == program_number;
-                                  });
+        auto found = std::find_if(
+            context.programs.begin(), context.programs.end(),
+            [&](const ProgramEntry& program) { return program.program_number == program_number; });
         if (found == context.programs.end()) {
             context.programs.push_back(ProgramEntry{program_number, pmt_pid, {}});
         } else {

@@ -32,8 +32,7 @@ bool is_caption_component_tag(uint8_t tag)
 /// MPEG-1 and MPEG-2 video, MPEG-4 visual, H.264.
 bool gets_component_tag(uint8_t stream_type)
 {
-    return stream_type == 0x01 || stream_type == 0x02 || stream_type == 0x10 ||
-           stream_type == 0x1B;
+    return stream_type == 0x01 || stream_type == 0x02 || stream_type == 0x10 || stream_type == 0x1B;
 }
 
 bool has_caption_descriptor(ByteCursor descriptors)
@@ -77,16 +76,16 @@ void note_caption_pid(StreamContext& context, uint16_t pid, uint16_t pmt_pid)
 bool keeps_entry(RebuildMode mode, const EsEntry& stream, uint32_t request_word)
 {
     switch (mode) {
-    case RebuildMode::replace:
-        return !stream.is_caption;
-    case RebuildMode::filter: {
-        bool remove_captions = (request_word & kRemoveCaptionEntries) != 0;
-        uint16_t remove_pid = static_cast<uint16_t>(request_word & kRemovePidMask);
-        return !((remove_captions && stream.is_caption) ||
-                 (remove_pid != 0 && stream.pid == remove_pid));
-    }
-    case RebuildMode::parse_only:
-        break;
+        case RebuildMode::replace:
+            return !stream.is_caption;
+        case RebuildMode::filter: {
+            bool remove_captions = (request_word & kRemoveCaptionEntries) != 0;
+            uint16_t remove_pid = static_cast<uint16_t>(request_word & kRemovePidMask);
+            return !((remove_captions && stream.is_caption) ||
+                     (remove_pid != 0 && stream.pid == remove_pid));
+        }
+        case RebuildMode::parse_only:
+            break;
     }
     return false;
 }

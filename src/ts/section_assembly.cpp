@@ -18,7 +18,8 @@ void append_packet_bytes(PidState& state, const uint8_t* packet, size_t from, si
     }
     count = std::min(count, kPacketSize - from);
     state.section_buffer.insert(state.section_buffer.end(), packet + from, packet + from + count);
-    state.section_remaining -= static_cast<uint32_t>(std::min<size_t>(count, state.section_remaining));
+    state.section_remaining -=
+        static_cast<uint32_t>(std::min<size_t>(count, state.section_remaining));
 }
 
 SectionStatus finish_if_complete(PidState& state)

@@ -24,8 +24,8 @@ enum class SectionStatus {
 
 /// How a unit-start packet is treated while a section is pending.
 enum class UnitStartRule {
-    restart,             ///< it starts over (PAT, PMT, SDT)
-    continue_if_pending, ///< a payload-only one continues the pending section (EIT)
+    restart,              ///< it starts over (PAT, PMT, SDT)
+    continue_if_pending,  ///< a payload-only one continues the pending section (EIT)
 };
 
 /// Feeds the current packet of `state` (parsed and continuity-checked) to its section assembly

@@ -23,7 +23,10 @@ inline constexpr uint8_t kTotTableId = 0x73;
 inline constexpr uint8_t kTdtTableId = 0x70;
 
 /// True for the PIDs that carry EIT present/following.
-inline bool is_eit_pid(uint16_t pid) { return pid == kEitPid || pid == kEitPidM || pid == kEitPidL; }
+inline bool is_eit_pid(uint16_t pid)
+{
+    return pid == kEitPid || pid == kEitPidM || pid == kEitPidL;
+}
 
 /// Takes an SDT (actual) section from PID 0x0011: the first six services' ids and names. With a
 /// `copy`, a valid section (from the first packet's byte 0) is stored there, change tracked.

@@ -48,7 +48,7 @@ struct EventDuration {
 
 /// One event of EIT present/following.
 struct EventSlot {
-    int64_t start_seconds = 0;  ///< seconds since 1970-01-01 UTC; 0 when undefined
+    int64_t start_seconds = 0;          ///< seconds since 1970-01-01 UTC; 0 when undefined
     platform::CalendarTime start_time;  ///< local calendar time of the broadcast
     EventDuration duration;
     AribTextState name;  ///< event_name_char

@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (pid == qv::kSdtPid) {
             (void)qv::parse_sdt(context, *state, packet.data(), &section_copy);
         } else if (qv::is_eit_pid(pid)) {
-            (void)qv::parse_eit(context, *state, packet.data(), index % 2 ? &section_copy : nullptr);
+            (void)qv::parse_eit(context, *state, packet.data(),
+                                index % 2 ? &section_copy : nullptr);
         } else if (pid == qv::kTotPid) {
             (void)qv::parse_tot(context, *state, packet.data(), &packet_copy);
         } else {
@@ -89,17 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             qv::PmtRewriteRequest request;
             switch (index % 4) {
-            case 1:
-                request = {qv::kRemoveCaptionEntries, nullptr, &writer, &counter};
-                break;
-            case 2:
-                request = {0x0130, &replacement, &writer, &counter};
-                break;
-            case 3:
-                request = {static_cast<uint32_t>(packet[9]), nullptr, &writer, &counter};
-                break;
-            default:
-                break;
+                case 1:
+                    request = {qv::kRemoveCaptionEntries, nullptr, &writer, &counter};
+                    break;
+                case 2:
+                    request = {0x0130, &replacement, &writer, &counter};
+                    break;
+                case 3:
+                    request = {static_cast<uint32_t>(packet[9]), nullptr, &writer, &counter};
+                    break;
+                default:
+                    break;
             }
             (void)qv::parse_pmt(context, *program, *state, packet.data(), request);
         }

@@ -9,7 +9,10 @@
 namespace qv::test {
 namespace {
 
-void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+void append(Bytes& to, const Bytes& from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 void append_u16(Bytes& to, uint16_t value)
 {
@@ -17,7 +20,10 @@ void append_u16(Bytes& to, uint16_t value)
     to.push_back(static_cast<uint8_t>(value));
 }
 
-uint8_t bcd(int value) { return static_cast<uint8_t>(((value / 10) << 4) | (value % 10)); }
+uint8_t bcd(int value)
+{
+    return static_cast<uint8_t>(((value / 10) << 4) | (value % 10));
+}
 
 /// Writes section_length (with syntax indicator and reserved bits) for the section as it stands,
 /// the CRC_32 included.
@@ -46,7 +52,8 @@ void put_crc(Bytes& section)
     }
     uint32_t crc = crc32_mpeg2(section.data(), section.data() + section.size() - 4);
     for (int n = 0; n < 4; ++n) {
-        section[section.size() - 4 + static_cast<size_t>(n)] = static_cast<uint8_t>(crc >> (24 - 8 * n));
+        section[section.size() - 4 + static_cast<size_t>(n)] =
+            static_cast<uint8_t>(crc >> (24 - 8 * n));
     }
 }
 
@@ -92,7 +99,10 @@ Bytes descriptor(uint8_t tag, const Bytes& body)
     return result;
 }
 
-Bytes stream_identifier(uint8_t component_tag) { return descriptor(0x52, {component_tag}); }
+Bytes stream_identifier(uint8_t component_tag)
+{
+    return descriptor(0x52, {component_tag});
+}
 
 Bytes pmt_section(uint16_t program_number, uint16_t pcr_pid, const Bytes& es_loop,
                   const Bytes& program_info)

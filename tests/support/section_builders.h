@@ -48,7 +48,8 @@ Bytes service_descriptor(uint8_t service_type, const Bytes& provider, const Byte
 /// One service of an SDT: service_id, EIT flags, running status 4, and its descriptors.
 Bytes sdt_service(uint16_t service_id, const Bytes& descriptors);
 /// An SDT actual (0x42) holding the concatenated services.
-Bytes sdt_section(uint16_t transport_stream_id, uint16_t original_network_id, const Bytes& services);
+Bytes sdt_section(uint16_t transport_stream_id, uint16_t original_network_id,
+                  const Bytes& services);
 
 /// short_event_descriptor (0x4D) with language "jpn", event name and text (8-unit code bytes).
 Bytes short_event_descriptor(const Bytes& name, const Bytes& text);

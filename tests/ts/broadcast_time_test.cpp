@@ -1,9 +1,10 @@
 // Broadcast time fields, the TOT/TDT handler and the PCR wrap-around prediction.
+#include "ts/broadcast_time.h"
+
 #include <gtest/gtest.h>
 
 #include "app/time_convert.h"
 #include "support/section_builders.h"
-#include "ts/broadcast_time.h"
 #include "ts/si_tables.h"
 #include "ts/wraparound.h"
 
@@ -38,9 +39,11 @@ TEST(MjdTime, DatesAroundMonthAndYearEndsRoundTrip)
     struct Date {
         int year, month, day;
     };
-    const Date dates[] = {{1900, 3, 1},  {1999, 12, 31}, {2000, 1, 1},  {2000, 2, 29},
-                          {2000, 3, 1},  {2015, 10, 21}, {2023, 2, 28}, {2024, 2, 29},
-                          {2024, 12, 31}, {2038, 1, 19}, {2038, 4, 21}};  // MJD 65534: the last codable day
+    const Date dates[] =
+        {
+            {1900, 3, 1},   {1999, 12, 31}, {2000, 1, 1},  {2000, 2, 29},
+            {2000, 3, 1},   {2015, 10, 21}, {2023, 2, 28}, {2024, 2, 29},
+            {2024, 12, 31}, {2038, 1, 19},  {2038, 4, 21}};  // MJD 65534: the last codable day
     for (const Date& date : dates) {
         Bytes field = test::mjd_time(date.year, date.month, date.day, 23, 59, 59);
         platform::CalendarTime time;
@@ -117,17 +120,22 @@ TEST(TotParse, OtherTablesUndefinedTimesAndOtherPidsAreNotTaken)
 {
     StreamContext context;
     uint8_t counter = 0;
-    ASSERT_TRUE(feed_tot(context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 12, 0, 0), counter)));
+    ASSERT_TRUE(feed_tot(
+        context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 12, 0, 0), counter)));
     int64_t taken = context.stream_time.current_seconds;
 
     ByteBuffer copy;
-    EXPECT_FALSE(feed_tot(context, time_packet(0x72, test::mjd_time(2016, 1, 1, 0, 0, 0), counter), &copy));
-    EXPECT_FALSE(feed_tot(context, time_packet(kTotTableId, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, counter), &copy));
-    EXPECT_FALSE(feed_tot(context, time_packet(kTdtTableId, {0xC0, 0x79, 0xFF, 0xFF, 0xFF}, counter), &copy));
+    EXPECT_FALSE(
+        feed_tot(context, time_packet(0x72, test::mjd_time(2016, 1, 1, 0, 0, 0), counter), &copy));
+    EXPECT_FALSE(feed_tot(
+        context, time_packet(kTotTableId, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, counter), &copy));
+    EXPECT_FALSE(feed_tot(
+        context, time_packet(kTdtTableId, {0xC0, 0x79, 0xFF, 0xFF, 0xFF}, counter), &copy));
     uint8_t other_counter = 0;
-    EXPECT_FALSE(feed_tot(context,
-                          time_packet(kTotTableId, test::mjd_time(2016, 1, 1, 0, 0, 0), other_counter, 0x0024),
-                          &copy));
+    EXPECT_FALSE(feed_tot(
+        context,
+        time_packet(kTotTableId, test::mjd_time(2016, 1, 1, 0, 0, 0), other_counter, 0x0024),
+        &copy));
     EXPECT_EQ(context.stream_time.current_seconds, taken);
     EXPECT_TRUE(copy.data.empty());
 
@@ -150,7 +158,8 @@ TEST(WrapAroundPrediction, PcrAtTwoToTheThirtyTwoWrapsIn47721Seconds)
     context.pcr_clock.origin = 0x80000000;
     context.pcr_clock.elapsed = 0x80000000;  // origin + elapsed = 0x100000000
     uint8_t counter = 0;
-    ASSERT_TRUE(feed_tot(context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 12, 0, 0), counter)));
+    ASSERT_TRUE(feed_tot(
+        context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 12, 0, 0), counter)));
     int64_t now = context.stream_time.current_seconds;
     EXPECT_EQ(context.wrap_time, now + 47721);  // 13 h 15 min 21 s
     EXPECT_TRUE(context.wrap_report_pending);
@@ -164,13 +173,15 @@ TEST(WrapAroundPrediction, PcrAtTwoToTheThirtyTwoWrapsIn47721Seconds)
     // While the instant lies ahead, a later TOT leaves the prediction (and its report) alone.
     context.wrap_report_pending = false;
     context.pcr_clock.elapsed += 3600 * 90000;
-    ASSERT_TRUE(feed_tot(context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 13, 0, 0), counter)));
+    ASSERT_TRUE(feed_tot(
+        context, time_packet(kTotTableId, test::mjd_time(2015, 10, 21, 13, 0, 0), counter)));
     EXPECT_EQ(context.wrap_time, now + 47721);
     EXPECT_FALSE(context.wrap_report_pending);
 
     // Once it has passed, the prediction is made again from the clock's present value.
     context.pcr_clock.elapsed = 0x180000000;  // wrapped since the origin: 0x200000000 → 0
-    ASSERT_TRUE(feed_tot(context, time_packet(kTotTableId, test::mjd_time(2015, 10, 22, 2, 0, 0), counter)));
+    ASSERT_TRUE(feed_tot(context,
+                         time_packet(kTotTableId, test::mjd_time(2015, 10, 22, 2, 0, 0), counter)));
     int64_t later = context.stream_time.current_seconds;
     EXPECT_EQ(context.wrap_time, later + static_cast<int64_t>(0x1FFFFFFFFull / 90000));
     EXPECT_TRUE(context.wrap_report_pending);

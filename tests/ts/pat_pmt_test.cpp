@@ -1,5 +1,7 @@
 // The PAT and PMT handlers: program list, ES lists, caption detection, PCR PIDs and the bounds
 // of every walk.
+#include "ts/pat_pmt.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "app/console_output.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
-#include "ts/pat_pmt.h"
 
 namespace qv {
 namespace {
@@ -33,8 +34,8 @@ bool feed_pat(StreamContext& context, const Bytes& stream)
 }
 
 /// Feeds a PMT section (split into packets of `pid`) to parse_pmt; the result of the last packet.
-uint32_t feed_pmt(StreamContext& context, ProgramEntry& program, const Bytes& section,
-                  uint16_t pid, uint8_t& counter)
+uint32_t feed_pmt(StreamContext& context, ProgramEntry& program, const Bytes& section, uint16_t pid,
+                  uint8_t& counter)
 {
     uint32_t result = 0;
     for (const Bytes& packet : test::section_packets(section, pid, counter)) {
@@ -164,12 +165,10 @@ TEST(PmtParse, RealPmtOverTwoPacketsGivesElevenStreamsAndNoCaption)
         uint16_t pid;
         size_t raw_size;
     };
-    const Expected streams[] = {{0x02, 0x121, 5 + 6},  {0x0F, 0x112, 5 + 3},
-                                {0x0D, 0x740, 5 + 15}, {0x0D, 0x750, 5 + 10},
-                                {0x0D, 0x751, 5 + 10}, {0x0D, 0x752, 5 + 10},
-                                {0x0D, 0x960, 5 + 10}, {0x0D, 0x961, 5 + 10},
-                                {0x0D, 0x75E, 5 + 16}, {0x0D, 0x75F, 5 + 16},
-                                {0x0D, 0x96E, 5 + 16}};
+    const Expected streams[] = {{0x02, 0x121, 5 + 6},  {0x0F, 0x112, 5 + 3},  {0x0D, 0x740, 5 + 15},
+                                {0x0D, 0x750, 5 + 10}, {0x0D, 0x751, 5 + 10}, {0x0D, 0x752, 5 + 10},
+                                {0x0D, 0x960, 5 + 10}, {0x0D, 0x961, 5 + 10}, {0x0D, 0x75E, 5 + 16},
+                                {0x0D, 0x75F, 5 + 16}, {0x0D, 0x96E, 5 + 16}};
     ASSERT_EQ(program.streams.size(), std::size(streams));
     for (size_t n = 0; n < std::size(streams); ++n) {
         EXPECT_EQ(program.streams[n].stream_type, streams[n].type) << n;
@@ -195,19 +194,20 @@ TEST(PmtParse, CaptionEntriesAreStreamType6WithACaptionComponentTag)
         {0x06, 0x188, test::stream_identifier(0x88), true},
         {0x06, 0x131, test::stream_identifier(0x31), false},
         {0x06, 0x13F, test::stream_identifier(0x3F), false},
-        {0x0D, 0x230, test::stream_identifier(0x30), false},  // not private data
+        {0x0D, 0x230, test::stream_identifier(0x30), false},   // not private data
         {0x06, 0x330, test::descriptor(0x52, {}), false},      // no component_tag
         {0x06, 0x430, test::descriptor(0x09, {0x30}), false},  // another descriptor
-        {0x06, 0x530, test::concat_bytes({test::descriptor(0xFD, {0x00, 0x08}),
-                                          test::stream_identifier(0x30)}),
-         true},  // found behind another descriptor
+        {0x06, 0x530,
+         test::concat_bytes({test::descriptor(0xFD, {0x00, 0x08}), test::stream_identifier(0x30)}),
+         true},                                               // found behind another descriptor
         {0x06, 0x000, test::stream_identifier(0x30), false},  // PID 0
     };
     for (const Case& c : cases) {
         StreamContext context;
         ProgramEntry& program = add_program(context, 1, 0x01F0);
         uint8_t counter = 0;
-        Bytes section = test::pmt_section(1, 0x100, test::es_entry(c.stream_type, c.pid, c.descriptors));
+        Bytes section =
+            test::pmt_section(1, 0x100, test::es_entry(c.stream_type, c.pid, c.descriptors));
         EXPECT_EQ(feed_pmt(context, program, section, 0x01F0, counter), kPmtTaken);
         ASSERT_EQ(program.streams.size(), 1u);
         EXPECT_EQ(program.streams[0].is_caption, c.caption) << std::hex << c.pid;
@@ -226,12 +226,14 @@ TEST(PmtParse, PartialReceptionPmtGivesProfileOneAndEntriesKeepTheirProfile)
     uint8_t counter_one_seg = 0;
     uint8_t counter_full = 0;
     feed_pmt(context, one_seg,
-             test::pmt_section(0x5DB8, 0x1FF, test::es_entry(0x06, 0x0587, test::stream_identifier(0x87))),
+             test::pmt_section(0x5DB8, 0x1FF,
+                               test::es_entry(0x06, 0x0587, test::stream_identifier(0x87))),
              0x1FC8, counter_one_seg);
     feed_pmt(context, full,
-             test::pmt_section(0x5C38, 0x100,
-                               test::concat_bytes({test::es_entry(0x06, 0x0130, test::stream_identifier(0x30)),
-                                                   test::es_entry(0x06, 0x0587, test::stream_identifier(0x87))})),
+             test::pmt_section(
+                 0x5C38, 0x100,
+                 test::concat_bytes({test::es_entry(0x06, 0x0130, test::stream_identifier(0x30)),
+                                     test::es_entry(0x06, 0x0587, test::stream_identifier(0x87))})),
              0x0101, counter_full);
     ASSERT_EQ(context.captions.size(), 2u);
     CaptionEntry* partial = find_caption_entry(context, 0x0587);
@@ -252,13 +254,14 @@ TEST(PmtParse, PartialReceptionPmtGivesProfileOneAndEntriesKeepTheirProfile)
 TEST(PmtWalk, LengthsPastTheCrcEndTheWalkWithoutReadingFurther)
 {
     // ES_info_length of the second entry claims more than is left before the CRC_32.
-    Bytes loop = test::concat_bytes({test::es_entry(0x02, 0x111), test::es_entry(0x06, 0x130,
-                                                                                 test::stream_identifier(0x30))});
+    Bytes loop = test::concat_bytes(
+        {test::es_entry(0x02, 0x111), test::es_entry(0x06, 0x130, test::stream_identifier(0x30))});
     loop[5 + 4] = 0x40;  // claims 64 descriptor bytes, 3 present
     StreamContext context;
     ProgramEntry& program = add_program(context, 1, 0x01F0);
     uint8_t counter = 0;
-    EXPECT_EQ(feed_pmt(context, program, test::pmt_section(1, 0x100, loop), 0x01F0, counter), kPmtTaken);
+    EXPECT_EQ(feed_pmt(context, program, test::pmt_section(1, 0x100, loop), 0x01F0, counter),
+              kPmtTaken);
     ASSERT_EQ(program.streams.size(), 1u);
     EXPECT_EQ(program.streams[0].pid, 0x111);
     EXPECT_TRUE(context.captions.empty());
@@ -267,7 +270,8 @@ TEST(PmtWalk, LengthsPastTheCrcEndTheWalkWithoutReadingFurther)
     Bytes descriptor_overrun = test::es_entry(0x06, 0x130, {0x52, 0x05, 0x30});
     StreamContext second;
     ProgramEntry& program2 = add_program(second, 1, 0x01F0);
-    EXPECT_EQ(feed_pmt(second, program2, test::pmt_section(1, 0x100, descriptor_overrun), 0x01F0, counter),
+    EXPECT_EQ(feed_pmt(second, program2, test::pmt_section(1, 0x100, descriptor_overrun), 0x01F0,
+                       counter),
               kPmtTaken);
     EXPECT_FALSE(program2.streams[0].is_caption);
 
@@ -288,7 +292,8 @@ TEST(PmtWalk, StopRequestEndsTheWalk)
     StreamContext context;
     ProgramEntry& program = add_program(context, 1, 0x01F0);
     uint8_t counter = 0;
-    Bytes section = test::pmt_section(1, 0x100, test::es_entry(0x06, 0x130, test::stream_identifier(0x30)));
+    Bytes section =
+        test::pmt_section(1, 0x100, test::es_entry(0x06, 0x130, test::stream_identifier(0x30)));
     stop_requested.store(1);
     uint32_t result = feed_pmt(context, program, section, 0x01F0, counter);
     stop_requested.store(0);

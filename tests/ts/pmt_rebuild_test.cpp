@@ -43,9 +43,18 @@ struct CapturedOutput {
     PacketWriter writer;
 };
 
-Bytes video() { return test::es_entry(0x02, 0x0111, test::stream_identifier(0x00)); }
-Bytes audio() { return test::es_entry(0x0F, 0x0112, test::stream_identifier(0x10)); }
-Bytes caption() { return test::es_entry(0x06, 0x0130, test::stream_identifier(0x30)); }
+Bytes video()
+{
+    return test::es_entry(0x02, 0x0111, test::stream_identifier(0x00));
+}
+Bytes audio()
+{
+    return test::es_entry(0x0F, 0x0112, test::stream_identifier(0x10));
+}
+Bytes caption()
+{
+    return test::es_entry(0x06, 0x0130, test::stream_identifier(0x30));
+}
 
 Bytes joined(const std::vector<Bytes>& packets)
 {
@@ -63,8 +72,8 @@ ProgramEntry& add_program_for_test(StreamContext& context)
 }
 
 /// Feeds a section through parse_pmt with `request`; the result of the last packet.
-uint32_t feed(StreamContext& context, ProgramEntry& program, const Bytes& section,
-              uint8_t& counter, const PmtRewriteRequest& request)
+uint32_t feed(StreamContext& context, ProgramEntry& program, const Bytes& section, uint8_t& counter,
+              const PmtRewriteRequest& request)
 {
     uint32_t result = 0;
     for (const Bytes& packet : test::section_packets(section, kPmtPid, counter)) {
@@ -99,7 +108,8 @@ TEST(PmtFilter, CaptionEntryLeftOutWithNewLengthCrcAndCountersFromTheFirstPmt)
     StreamContext context;
     ProgramEntry& program = add_program_for_test(context);
     uint8_t counter = 7;
-    Bytes original = test::pmt_section(1, 0x0100, test::concat_bytes({video(), audio(), caption()}));
+    Bytes original =
+        test::pmt_section(1, 0x0100, test::concat_bytes({video(), audio(), caption()}));
     EXPECT_EQ(feed(context, program, original, counter, request), kPmtTaken | kPmtWritten);
     // The same PMT again, now arriving with counter 12: the rebuilt counters go on from 7.
     counter = 12;
@@ -126,8 +136,9 @@ TEST(PmtFilter, RemovePidLeavesOnlyThatEntryOutAndKeepsCaptions)
     StreamContext context;
     ProgramEntry& program = add_program_for_test(context);
     uint8_t counter = 0;
-    feed(context, program, test::pmt_section(1, 0x0100, test::concat_bytes({video(), audio(), caption()})),
-         counter, request);
+    feed(context, program,
+         test::pmt_section(1, 0x0100, test::concat_bytes({video(), audio(), caption()})), counter,
+         request);
     uint8_t expected_counter = 0;
     EXPECT_EQ(output.bytes(),
               joined(test::section_packets(
@@ -143,9 +154,11 @@ TEST(PmtFilter, NothingIsWrittenWhenEveryEntryIsLeftOutOrNoRewriteIsAsked)
 
     CapturedOutput all_out("all_out");
     PidCounter counter_state;
-    PmtRewriteRequest only_captions{kRemoveCaptionEntries, nullptr, &all_out.writer, &counter_state};
-    EXPECT_EQ(feed(context, program, test::pmt_section(1, 0x0100, caption()), counter, only_captions),
-              kPmtTaken);
+    PmtRewriteRequest only_captions{kRemoveCaptionEntries, nullptr, &all_out.writer,
+                                    &counter_state};
+    EXPECT_EQ(
+        feed(context, program, test::pmt_section(1, 0x0100, caption()), counter, only_captions),
+        kPmtTaken);
     EXPECT_TRUE(all_out.bytes().empty());
 
     // An output without a request word, or a request without an output: parse only.
@@ -189,8 +202,9 @@ TEST(PmtReplace, VideoWithoutDescriptorsGainsComponentTagZeroAndReplacementsFoll
     Bytes tagged_mpeg1 = {0x01, 0xE1, 0x13, 0xF0, 0x03, 0x52, 0x01, 0x00};
     uint8_t expected_counter = 3;
     Bytes expected = joined(test::section_packets(
-        test::pmt_section(1, 0x0100,
-                          test::concat_bytes({tagged_h264, aac, tagged_mpeg1, other_caption, superimpose})),
+        test::pmt_section(
+            1, 0x0100,
+            test::concat_bytes({tagged_h264, aac, tagged_mpeg1, other_caption, superimpose})),
         kPmtPid, expected_counter));
     Bytes written = output.bytes();
     EXPECT_EQ(written, expected);
@@ -253,7 +267,8 @@ TEST(PmtReplace, SectionTooLongForItsLengthFieldIsNotWritten)
     StreamContext context;
     ProgramEntry& program = add_program_for_test(context);
     uint8_t counter = 0;
-    EXPECT_EQ(feed(context, program, test::pmt_section(1, 0x0100, video()), counter, request), kPmtTaken);
+    EXPECT_EQ(feed(context, program, test::pmt_section(1, 0x0100, video()), counter, request),
+              kPmtTaken);
     EXPECT_TRUE(output.bytes().empty());
     EXPECT_EQ(counter_state.packets, 0);
 }
@@ -318,9 +333,11 @@ TEST(PmtRebuiltInterop, AnIndependentDemuxerReadsTheFilteredPmt)
         }
     }
     std::string report;
-    bool ok = run_command("ffprobe -v error -show_entries program=program_id,pmt_pid,pcr_pid,nb_streams"
-                          ":stream=id,codec_name -of compact '" + path + "'",
-                          report);
+    bool ok = run_command(
+        "ffprobe -v error -show_entries program=program_id,pmt_pid,pcr_pid,nb_streams"
+        ":stream=id,codec_name -of compact '" +
+            path + "'",
+        report);
     std::remove(path.c_str());
     ASSERT_TRUE(ok) << report;
     EXPECT_NE(report.find("program_id=1"), std::string::npos) << report;

@@ -1,4 +1,6 @@
 // Section reassembly across packets and the CRC-32 that validates it.
+#include "ts/section_assembly.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +8,6 @@
 #include "support/section_builders.h"
 #include "support/test_data.h"
 #include "ts/crc32_mpeg2.h"
-#include "ts/section_assembly.h"
 #include "ts/stream_context.h"
 
 namespace qv {
@@ -51,10 +52,9 @@ TEST(Crc32Mpeg2, MatchesTheCrcOfRealSectionsAndLeavesNoResidue)
         const char* file;
         uint32_t crc;
     };
-    for (const Sample& sample : {Sample{"ariblib_pat_7e87.sec", 0x903F0A85},
-                                 Sample{"ariblib_pat_7fe3.sec", 0xAFD541AE},
-                                 Sample{"ariblib_pmt_5c38.sec", 0x32233E76},
-                                 Sample{"ariblib_sdt_7e87.sec", 0x2D82292B}}) {
+    for (const Sample& sample :
+         {Sample{"ariblib_pat_7e87.sec", 0x903F0A85}, Sample{"ariblib_pat_7fe3.sec", 0xAFD541AE},
+          Sample{"ariblib_pmt_5c38.sec", 0x32233E76}, Sample{"ariblib_sdt_7e87.sec", 0x2D82292B}}) {
         Bytes section = read_si(sample.file);
         ASSERT_GT(section.size(), 4u) << sample.file;
         const uint8_t* begin = section.data();
@@ -89,7 +89,8 @@ TEST(SectionAssembly, RealPmtOverTwoPacketsCompletesWithTheSecondPacket)
     ByteCursor body = section_body(state);
     EXPECT_EQ(remaining(body), expected.size() - 4);
     // The first packet is kept from its byte 0, TS header included.
-    EXPECT_TRUE(std::equal(packets[0].begin(), packets[0].begin() + 5, state.section_buffer.begin()));
+    EXPECT_TRUE(
+        std::equal(packets[0].begin(), packets[0].begin() + 5, state.section_buffer.begin()));
 }
 
 TEST(SectionAssembly, CounterGapAbandonsTheSectionUntilItsNextRepetition)
@@ -105,7 +106,8 @@ TEST(SectionAssembly, CounterGapAbandonsTheSectionUntilItsNextRepetition)
 
     // The next repetition, counters continuing after the gap, is taken.
     uint8_t counter = static_cast<uint8_t>((late[3] + 1) & 0x0F);
-    std::vector<Bytes> again = test::section_packets(read_si("ariblib_pmt_5c38.sec"), 0x0101, counter);
+    std::vector<Bytes> again =
+        test::section_packets(read_si("ariblib_pmt_5c38.sec"), 0x0101, counter);
     ASSERT_EQ(again.size(), 2u);
     EXPECT_EQ(feed(context, again[0], 0x02), SectionStatus::in_progress);
     EXPECT_EQ(feed(context, again[1], 0x02), SectionStatus::complete);

@@ -1,4 +1,6 @@
 // The SDT and EIT handlers: service names, present/following events, copies of the sections.
+#include "ts/si_tables.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +10,6 @@
 #include "platform/text.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
-#include "ts/si_tables.h"
 
 namespace qv {
 namespace {
@@ -47,7 +48,6 @@ bool feed_eit(StreamContext& context, const Bytes& stream, ByteBuffer* copy = nu
         return parse_eit(c, s, p, copy);
     });
 }
-
 
 /// A section as the packets of `pid`, joined.
 Bytes section_stream(const Bytes& section, uint16_t pid, uint8_t& counter)
@@ -115,7 +115,8 @@ TEST(SdtParse, EightServicesOfferedSixStored)
     StreamContext context;
     context.services.service_names[0].text = "stale";
     uint8_t counter = 0;
-    EXPECT_TRUE(feed_sdt(context, section_stream(test::sdt_section(1, 4, services), 0x11, counter)));
+    EXPECT_TRUE(
+        feed_sdt(context, section_stream(test::sdt_section(1, 4, services), 0x11, counter)));
     const ServiceTable& table = context.services;
     EXPECT_EQ(table.service_count, 6);
     const char* names[] = {"ＮＨＫ１", "ＮＨＫ２", "ＮＨＫ３", "ＮＨＫ４", "ＮＨＫ５", "ＮＨＫ６"};
@@ -131,7 +132,8 @@ TEST(SdtParse, UnchangedNameLeavesTextChangedClearAndANewNameSetsIt)
     StreamContext context;
     uint8_t counter = 0;
     auto sdt = [](const Bytes& name) {
-        return test::sdt_section(1, 4, test::sdt_service(0x0400, test::service_descriptor(0x01, {}, name)));
+        return test::sdt_section(
+            1, 4, test::sdt_service(0x0400, test::service_descriptor(0x01, {}, name)));
     };
     ASSERT_TRUE(feed_sdt(context, section_stream(sdt(kNameNhk), 0x11, counter)));
     EXPECT_TRUE(context.services.service_names[0].text_changed);
@@ -159,8 +161,9 @@ TEST(SdtParse, LengthsPastTheirBoundsEndTheWalksAndOtherTablesAreIgnored)
 
     StreamContext context;
     uint8_t counter = 0;
-    EXPECT_TRUE(feed_sdt(context, section_stream(test::sdt_section(1, 4, test::concat_bytes({first, second})),
-                                                 0x11, counter)));
+    EXPECT_TRUE(feed_sdt(
+        context, section_stream(test::sdt_section(1, 4, test::concat_bytes({first, second})), 0x11,
+                                counter)));
     EXPECT_EQ(context.services.service_count, 1);
     EXPECT_EQ(utf8_of(context.services.service_names[0]), "ＮＨＫ");
 
@@ -176,8 +179,9 @@ TEST(SdtParse, LengthsPastTheirBoundsEndTheWalksAndOtherTablesAreIgnored)
     test::put_crc(other);
     EXPECT_FALSE(feed_sdt(context, section_stream(other, 0x11, counter)));
     uint8_t elsewhere = 0;
-    EXPECT_FALSE(feed_sdt(context, section_stream(test::sdt_section(1, 4, test::sdt_service(0x0500, {})),
-                                                  0x12, elsewhere)));
+    EXPECT_FALSE(feed_sdt(
+        context,
+        section_stream(test::sdt_section(1, 4, test::sdt_service(0x0500, {})), 0x12, elsewhere)));
     EXPECT_EQ(context.services.service_ids[0], 0x0403);
 }
 
@@ -200,8 +204,8 @@ Bytes eit_with(uint16_t event_id, int hour, int minute, const Bytes& name, const
 {
     return test::eit_section(
         0x5C38,
-        test::eit_event(event_id, test::mjd_time(2015, 10, 21, hour, minute, 0), test::bcd_duration(0, 54, 0),
-                        test::short_event_descriptor(name, text)),
+        test::eit_event(event_id, test::mjd_time(2015, 10, 21, hour, minute, 0),
+                        test::bcd_duration(0, 54, 0), test::short_event_descriptor(name, text)),
         section_number);
 }
 
@@ -210,7 +214,8 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
     StreamContext context;
     uint8_t counter = 0;
     const Bytes kText = {0x23, 0x54};  // Ｔ
-    ASSERT_TRUE(feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, kText, 0), 0x12, counter)));
+    ASSERT_TRUE(
+        feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, kText, 0), 0x12, counter)));
     const EventInfo& events = context.events;
     EXPECT_FALSE(events.shifted);
     EXPECT_EQ(events.latest.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
@@ -220,7 +225,8 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
     EXPECT_EQ(utf8_of(events.latest.text), "Ｔ");
     EXPECT_TRUE(events.changed_name.text.empty());
 
-    ASSERT_TRUE(feed_eit(context, section_stream(eit_with(2, 21, 54, kNameMx, {}, 1), 0x12, counter)));
+    ASSERT_TRUE(
+        feed_eit(context, section_stream(eit_with(2, 21, 54, kNameMx, {}, 1), 0x12, counter)));
     EXPECT_TRUE(events.shifted);
     EXPECT_EQ(events.preceding.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
     EXPECT_EQ(events.preceding.start_time.minute, 0);
@@ -234,7 +240,8 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
     EXPECT_TRUE(events.changed_text.text.empty());
 
     // The next present section only rewrites the latest slot.
-    ASSERT_TRUE(feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, kText, 0), 0x26, counter)));
+    ASSERT_TRUE(
+        feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, kText, 0), 0x26, counter)));
     EXPECT_FALSE(events.shifted);
     EXPECT_EQ(events.latest.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
     EXPECT_EQ(utf8_of(events.preceding.name), "ＮＨＫ");
@@ -245,7 +252,8 @@ TEST(EitParse, UndefinedTimesGiveZeroAndNeverShift)
 {
     StreamContext context;
     uint8_t counter = 0;
-    ASSERT_TRUE(feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, {}, 0), 0x12, counter)));
+    ASSERT_TRUE(
+        feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, {}, 0), 0x12, counter)));
     Bytes undefined = test::eit_section(
         0x5C38, test::eit_event(3, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF},
                                 test::short_event_descriptor(kNameMx, {})));
@@ -262,22 +270,25 @@ TEST(EitParse, BrokenLengthsAndForeignTablesLeaveTheSlotsAlone)
 {
     StreamContext context;
     uint8_t counter = 0;
-    ASSERT_TRUE(feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, {}, 0), 0x12, counter)));
+    ASSERT_TRUE(
+        feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, {}, 0), 0x12, counter)));
     int64_t start = context.events.latest.start_seconds;
 
     // event_name_length past the descriptor: neither name nor text is taken.
     Bytes descriptor = test::short_event_descriptor(kNameMx, {0x23, 0x54});
     descriptor[2 + 3] = 0x30;
-    Bytes section = test::eit_section(
-        0x5C38, test::eit_event(2, test::mjd_time(2015, 10, 21, 22, 0, 0), test::bcd_duration(1, 0, 0), descriptor));
+    Bytes section =
+        test::eit_section(0x5C38, test::eit_event(2, test::mjd_time(2015, 10, 21, 22, 0, 0),
+                                                  test::bcd_duration(1, 0, 0), descriptor));
     ASSERT_TRUE(feed_eit(context, section_stream(section, 0x12, counter)));
     EXPECT_TRUE(context.events.shifted);
     EXPECT_EQ(utf8_of(context.events.latest.name), "ＮＨＫ");
     EXPECT_TRUE(context.events.latest.text.text.empty());
 
     // descriptors_loop_length past the CRC_32: the event is not taken.
-    Bytes overrun = test::eit_section(
-        0x5C38, test::eit_event(4, test::mjd_time(2015, 10, 21, 23, 0, 0), test::bcd_duration(1, 0, 0), {}));
+    Bytes overrun =
+        test::eit_section(0x5C38, test::eit_event(4, test::mjd_time(2015, 10, 21, 23, 0, 0),
+                                                  test::bcd_duration(1, 0, 0), {}));
     overrun[14 + 10] = 0x80;
     overrun[14 + 11] = 0x10;
     test::put_crc(overrun);
@@ -292,7 +303,8 @@ TEST(EitParse, BrokenLengthsAndForeignTablesLeaveTheSlotsAlone)
     test::put_crc(schedule);
     EXPECT_FALSE(feed_eit(context, section_stream(schedule, 0x12, counter)));
     uint8_t other_counter = 0;
-    EXPECT_FALSE(feed_eit(context, section_stream(eit_with(5, 23, 30, kNameMx, {}, 0), 0x11, other_counter)));
+    EXPECT_FALSE(feed_eit(
+        context, section_stream(eit_with(5, 23, 30, kNameMx, {}, 0), 0x11, other_counter)));
     EXPECT_EQ(context.events.latest.start_seconds, latest);
 }
 
