@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -22,10 +23,16 @@ using test::Bytes;
 
 constexpr uint16_t kPmtPid = 0x01F0;
 
+/// A temporary file name of this test process (several builds may run the suite at once).
+std::string scratch_path(const std::string& name)
+{
+    static const std::string tag = std::to_string(std::random_device{}());
+    return platform::temp_directory() + "qv_pmt_rebuild_" + tag + "_" + name;
+}
+
 /// An output file for the rebuilt packets, read back after a flush.
 struct CapturedOutput {
-    explicit CapturedOutput(const std::string& name)
-        : path(platform::temp_directory() + "qv_pmt_rebuild_" + name + ".ts")
+    explicit CapturedOutput(const std::string& name) : path(scratch_path(name + ".ts"))
     {
         writer.handle = platform::create_for_writing(path);
     }
@@ -276,7 +283,7 @@ TEST(PmtReplace, SectionTooLongForItsLengthFieldIsNotWritten)
 /// Runs `command` through the shell; its standard output, or nothing when it fails.
 bool run_command(const std::string& command, std::string& output)
 {
-    std::string capture = platform::temp_directory() + "qv_pmt_rebuild_ffprobe.txt";
+    std::string capture = scratch_path("ffprobe.txt");
     int status = std::system((command + " > '" + capture + "' 2>&1").c_str());
     std::ifstream file(capture);
     std::stringstream text;
@@ -322,7 +329,7 @@ TEST(PmtRebuiltInterop, AnIndependentDemuxerReadsTheFilteredPmt)
     // A stream of PAT and rebuilt PMT, repeated so the demuxer sees them more than once.
     uint8_t pat_counter = 0;
     Bytes pat = test::section_packets(test::pat_section(1, {{1, kPmtPid}}), 0, pat_counter)[0];
-    std::string path = platform::temp_directory() + "qv_pmt_rebuild_interop_stream.ts";
+    std::string path = scratch_path("interop_stream.ts");
     {
         std::ofstream file(path, std::ios::binary);
         for (int n = 0; n < 20; ++n) {
