@@ -27,7 +27,7 @@ constexpr uint64_t kStatementPhase = kSystemClock / 2;
 constexpr uint64_t kStatementPeriod = kSystemClock * 3 / 2;
 constexpr uint64_t kDecoderDelay = 45000;  // 0.5 s between a packet's PCR time and its PTS
 constexpr uint32_t kGopLength = 15;        // I P B B P B B …, coded order
-constexpr uint32_t kPacketsPerBitRateUnit = 188 * 8;
+constexpr uint32_t kBitsPerPacket = 188 * 8;
 
 constexpr uint16_t kPatPid = 0x0000;
 constexpr uint16_t kSdtPid = 0x0011;
@@ -251,7 +251,7 @@ bool plan_rates(MuxState& mux, std::string& error)
 {
     const uint32_t programs = mux.options.programs;
     const double packets_per_second =
-        static_cast<double>(mux.options.bit_rate) / kPacketsPerBitRateUnit;
+        static_cast<double>(mux.options.bit_rate) / kBitsPerPacket;
     const uint32_t audio_bit_rate =
         std::clamp<uint32_t>(mux.options.bit_rate / 16 / programs, 32000, 192000);
     mux.audio_frame_bytes = audio_bit_rate / 8 * 1024 / 48000;
@@ -384,7 +384,7 @@ uint64_t stream_packet_count(const StreamOptions& options)
         return options.size_bytes / options.packet_size;
     }
     return static_cast<uint64_t>(options.duration_ms) * options.bit_rate /
-           (kPacketsPerBitRateUnit * 1000ull);
+           (kBitsPerPacket * 1000ull);
 }
 
 bool generate_stream(const StreamOptions& options, const StreamSink& sink, std::string& error)
@@ -400,10 +400,9 @@ bool generate_stream(const StreamOptions& options, const StreamSink& sink, std::
     const uint64_t packets = stream_packet_count(options);
     const size_t prefix = options.packet_size - kTsPacketSize;
     uint8_t unit[192] = {};
-    const uint64_t bits_per_packet = kPacketsPerBitRateUnit;
     for (uint64_t index = 0; index < packets; ++index) {
         // Slot time on the 27 MHz clock, split so that the product cannot overflow.
-        const uint64_t bits = index * bits_per_packet;
+        const uint64_t bits = index * kBitsPerPacket;
         const uint64_t clock = bits / options.bit_rate * kSystemClock +
                                bits % options.bit_rate * kSystemClock / options.bit_rate;
         queue_due_items(mux, clock);
