@@ -36,9 +36,13 @@ void take_tot(StreamPump& pump)
     }
 }
 
-}  // namespace
+/// The PIDs whose parsers may take a later packet although they refused this one.
+bool is_table_pid(uint16_t pid)
+{
+    return pid == kPatPid || pid == kSdtPid || pid == kTotPid || is_eit_pid(pid);
+}
 
-TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet)
+TableDispatch dispatch_by_pid(StreamPump& pump, PumpPacket& packet)
 {
     StreamContext& context = *pump.context;
     PidState& state = *packet.state;
@@ -74,6 +78,30 @@ TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet)
     if (CaptionEntry* entry = find_caption_entry(context, pid)) {
         result.kind = PacketKind::caption;
         result.caption = entry;
+    }
+    return result;
+}
+
+}  // namespace
+
+TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet)
+{
+    TableDispatch result;
+    const uint16_t pid = packet.state->pid;
+    if (pump.plain_pid[pid]) {
+        return result;
+    }
+    result = dispatch_by_pid(pump, packet);
+    packet.kind = result.kind;
+    if (result.kind == PacketKind::pat || result.kind == PacketKind::pmt) {
+        // Programs or caption PIDs may have changed.
+        for (uint16_t plain : pump.plain_pids) {
+            pump.plain_pid[plain] = false;
+        }
+        pump.plain_pids.clear();
+    } else if (result.kind == PacketKind::other && !is_table_pid(pid)) {
+        pump.plain_pid[pid] = true;
+        pump.plain_pids.push_back(pid);
     }
     return result;
 }

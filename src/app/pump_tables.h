@@ -9,16 +9,13 @@ namespace qv {
 
 struct CaptionEntry;
 
-/// What the shared dispatch made of a packet.
-enum class PacketKind : uint8_t { other, pat, eit, sdt, tot, pmt, caption };
-
 struct TableDispatch {
     PacketKind kind = PacketKind::other;
     CaptionEntry* caption = nullptr;  ///< the entry of a caption packet (not yet parsed)
 };
 
 /// Hands the packet to the parser its PID belongs to. A table parser that does not take the
-/// packet leaves it to the PMT and caption lookups, as any other PID.
+/// packet leaves it to the PMT and caption lookups, as any other PID. Sets `packet.kind`.
 TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet);
 
 /// Parses a caption packet into its entry and prints a new caption text ("%s\r\n") on its own

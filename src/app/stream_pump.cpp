@@ -306,8 +306,8 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
     }
     packet.drop = check_continuity(*pump.context, *packet.state);
     update_clocks(pump, packet);
-    if (pump.hooks.after_clocks != nullptr) {
-        pump.hooks.after_clocks(pump, packet);
+    if (packet.pts_updated && pump.hooks.after_pts_update != nullptr) {
+        pump.hooks.after_pts_update(pump, packet);
     }
     if (!pump.ranges_active || in_range(pump)) {
         if (pump.hooks.dispatch != nullptr) {
@@ -347,7 +347,7 @@ bool read_came_back_empty(const PacketReadBuffer& reader, uint32_t cursor, uint3
 void pump_packets(StreamPump& pump)
 {
     const bool polled = pump.source_kind == SourceKind::tuner;
-    while (!stop_asked() && !pump.write_failed) {
+    while (!pump.write_failed) {
         if (pump.ranges_active && !pump.range_cursor.more &&
             current_clock(pump).elapsed >= pump.range.end) {
             break;

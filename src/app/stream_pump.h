@@ -8,9 +8,11 @@
 //   → hooks.after_clocks → range gate → hooks.dispatch (sets `selected`) → -sync pacing
 //   → write when selected (or marked) → plug-ins → progress / drop line → hooks.after_packet.
 // A mode that needs more (merge's second thread) reads `StreamPump` from its hooks.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/time_ranges.h"
 #include "app/worker_args.h"
@@ -27,6 +29,9 @@ inline constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
 inline constexpr const char* kTunerPrefix = "\\\\.\\bondriver\\";
 inline constexpr const char* kSenderPrefix = "\\\\.\\sendtstcp\\";
 
+/// What the shared table dispatch made of a packet (see pump_tables.h).
+enum class PacketKind : uint8_t { other, pat, eit, sdt, tot, pmt, caption };
+
 /// The packet in hand, as the pump and the hooks see it.
 struct PumpPacket {
     const uint8_t* data = nullptr;  ///< the 188 bytes of the packet inside the read block
@@ -35,17 +40,20 @@ struct PumpPacket {
     bool marked = false;            ///< it starts one of the clocks: written even if not selected
     bool pts_updated = false;       ///< the PTS clock took a value from this packet
     bool selected = false;          ///< set by the dispatch hook: write it
+    PacketKind kind = PacketKind::other;  ///< set by the table dispatch
 };
 
 struct StreamPump;
 
 /// What one mode adds to the pump. Hooks left null do nothing.
 struct PumpHooks {
-    /// After the clock updates, before the range gate (display's caption PTS line).
-    void (*after_clocks)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// After a PTS clock update that reported true, before the range gate (display's caption
+    /// PTS line).
+    void (*after_pts_update)(StreamPump& pump, PumpPacket& packet) = nullptr;
     /// A packet inside the ranges, by PID; sets `packet.selected` for packets to write.
     void (*dispatch)(StreamPump& pump, PumpPacket& packet) = nullptr;
-    /// Last step of every packet whose header parsed (display's dump).
+    /// Last step of every packet whose header parsed (display's dump); leave it null when there
+    /// is nothing to do, it runs for every packet.
     void (*after_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
     void* user = nullptr;  ///< the mode's own state
 
@@ -85,6 +93,10 @@ struct StreamPump {
     bool first_dts = true;
     int32_t packets_since_progress = 0;
     std::string tot_text;  ///< "TOT yyyy/mm/dd hh:mm:ss" once a TOT was read
+    /// PIDs known to be none of the tables, PMTs or caption PIDs; forgotten whenever a PAT or
+    /// PMT packet is parsed (the table dispatch keeps it, so most packets skip the lookups).
+    std::array<bool, kPidCount> plain_pid = {};
+    std::vector<uint16_t> plain_pids;  ///< the PIDs marked in `plain_pid`
     bool write_failed = false;
     bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
 };

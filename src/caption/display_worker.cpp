@@ -13,10 +13,6 @@
 namespace qv {
 namespace {
 
-struct DisplayState {
-    PacketKind kind = PacketKind::other;  ///< what the dispatch made of the packet in hand
-};
-
 bool starts_with_nocase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size()) {
@@ -37,10 +33,9 @@ bool starts_with_nocase(std::string_view text, std::string_view prefix)
 std::string native(const AribTextState& state) { return platform::sjis_to_native(state.text); }
 
 /// The caption PTS line of -detail, at each PTS a caption PID starts.
-void after_clocks_display(StreamPump& pump, PumpPacket& packet)
+void after_pts_update_display(StreamPump& pump, PumpPacket& packet)
 {
-    static_cast<DisplayState*>(pump.hooks.user)->kind = PacketKind::other;
-    if (!packet.pts_updated || !pump.config->detail ||
+    if (!pump.config->detail ||
         find_caption_entry(*pump.context, packet.state->pid) == nullptr) {
         return;
     }
@@ -119,9 +114,7 @@ void show_services(StreamPump& pump)
 
 void dispatch_display(StreamPump& pump, PumpPacket& packet)
 {
-    DisplayState& display = *static_cast<DisplayState*>(pump.hooks.user);
     const TableDispatch table = dispatch_tables(pump, packet);
-    display.kind = table.kind;
     switch (table.kind) {
     case PacketKind::eit:
         show_events(pump);
@@ -145,11 +138,7 @@ void dispatch_display(StreamPump& pump, PumpPacket& packet)
 void dump_display(StreamPump& pump, PumpPacket& packet)
 {
     const auto& spec = pump.config->dump_spec;
-    if (!spec || spec->empty()) {
-        return;
-    }
-    const DisplayState& display = *static_cast<DisplayState*>(pump.hooks.user);
-    if (!dump_requested(*spec, packet.state->pid, display.kind)) {
+    if (!spec || !dump_requested(*spec, packet.state->pid, packet.kind)) {
         return;
     }
     const int64_t position = packet_position(pump, packet.data);
@@ -189,12 +178,12 @@ bool dump_requested(std::string_view spec, uint16_t pid, PacketKind kind)
 
 int32_t run_display_worker(WorkerArgs* args)
 {
-    DisplayState display;
     PumpHooks hooks;
-    hooks.after_clocks = after_clocks_display;
+    hooks.after_pts_update = after_pts_update_display;
     hooks.dispatch = dispatch_display;
-    hooks.after_packet = dump_display;
-    hooks.user = &display;
+    const bool dumping = args != nullptr && args->config != nullptr &&
+                         args->config->dump_spec && !args->config->dump_spec->empty();
+    hooks.after_packet = dumping ? dump_display : nullptr;
     hooks.mark_first_clocks = false;
     return run_stream_pump(args, 0, hooks);
 }

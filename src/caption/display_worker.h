@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/worker_args.h"
+#include "app/stream_pump.h"
 
 namespace qv {
-
-enum class PacketKind : uint8_t;
 
 /// Runs slot 0 of `args`; counts the caption texts printed. Returns 1 after a run and 0 when it
 /// refused.
