@@ -24,7 +24,10 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
     }
     reader.cursor = 0;
     reader.valid_length = tail;
-    const size_t room = reader.capacity - tail;
+    // One read asks for about 1 MiB however large the block is: the packets of a slice are
+    // walked while the kernel's copy of them is still in the CPU cache.
+    constexpr size_t kReadSlice = size_t{1} << 20;
+    const size_t room = std::min<size_t>(reader.capacity - tail, kReadSlice);
     size_t got = 0;
     if (source.tuner != nullptr) {
         got = take_from_tuner_buffer(*source.tuner, block + tail, room);
