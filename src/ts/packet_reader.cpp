@@ -159,12 +159,12 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
             }
         }
         const uint8_t length = scan_for_packet(reader, packet);
-        if (length != 0 || !reader.awaiting_more) {
+        if (length != 0) {
             return length;
         }
-        // The scan stopped at a possible packet start at the end of the data: read behind it
-        // (a file then reads on instead of ending early, a pipe waits, a tuner queue may be
-        // empty, which ends the loop above).
+        // Nothing deliverable in the block (only noise, or a possible packet start at its end):
+        // read on. A 0 result would end a file's reading although packets may follow the
+        // damaged stretch; the loop ends when the source has nothing more (above).
         read_now = true;
     }
 }

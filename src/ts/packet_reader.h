@@ -40,9 +40,9 @@ uint32_t read_buffer_capacity(int64_t bufsize_option);
 
 /// Delivers the next packet: `packet` points at its sync byte inside the block and stays valid
 /// until the next call. Returns 188 or 192 (a unit whose 4-byte prefix the next delivery skips);
-/// callers use the 188 bytes at `packet` either way. Returns 0 when no packet is available now:
-/// end of input, a failed or empty read, or a block with no recognisable packet (those bytes are
-/// dropped, except a possible packet start at the very end, which waits for the next read).
+/// callers use the 188 bytes at `packet` either way. Bytes without a recognisable packet are
+/// dropped and reading goes on; a possible packet start at the end of the data waits for the
+/// next read. Returns 0 when no packet is available now: end of input, or a failed or empty read.
 uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
                     const uint8_t*& packet);
 

@@ -272,6 +272,25 @@ TEST_F(FileReading, FileEndingInTheLastPacketDeliversItThenEnds)
     platform::close_handle(handle);
 }
 
+TEST_F(FileReading, DamagedStretchLongerThanTheBlockDoesNotEndTheFile)
+{
+    const Bytes packets = test::numbered_packets(0x100, 6);
+    const Bytes stream = test::concat({Bytes(packets.begin(), packets.begin() + 3 * 188),
+                                       Bytes(5000, 0x00), Bytes(packets.begin() + 3 * 188, packets.end())});
+    platform::NativeHandle handle = platform::open_for_reading(write_temp(stream));
+    PacketReadBuffer reader;
+    reader.capacity = 1;  // 384-byte block: whole blocks of zeros
+    const PacketSource source{handle, nullptr};
+    const uint8_t* packet = nullptr;
+    std::vector<uint32_t> numbers;
+    while (read_packet(reader, source, 188, packet) != 0) {
+        numbers.push_back(test::packet_number(packet));
+    }
+    // The third packet is followed by zeros, not by a sync byte: it goes with the damage.
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{0, 1, 3, 4, 5}));
+    platform::close_handle(handle);
+}
+
 TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
 {
     const std::string path = test::shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
