@@ -87,23 +87,37 @@ bool unix_to_local(int64_t unix_seconds, CalendarTime& local)
     return true;
 }
 
+namespace {
+
+bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month)
+{
+    constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap_year(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
 bool local_to_unix(const CalendarTime& local, int64_t& unix_seconds)
 {
-    auto to_word = [](int value, WORD& word) {
-        if (value < 0 || value > 0xFFFF) {
-            return false;
-        }
-        word = static_cast<WORD>(value);
-        return true;
-    };
-    SYSTEMTIME fields{};
-    // SystemTimeToFileTime checks the ranges of the fields; the day of the week is not looked at.
-    if (!to_word(local.year, fields.wYear) || !to_word(local.month, fields.wMonth) ||
-        !to_word(local.day, fields.wDay) || !to_word(local.hour, fields.wHour) ||
-        !to_word(local.minute, fields.wMinute) || !to_word(local.second, fields.wSecond) ||
-        !to_word(local.millisecond, fields.wMilliseconds)) {
+    // The checks SystemTimeToFileTime makes on Windows, made here as well because not every
+    // implementation of it makes them (Wine takes 29 February of any year); the day of the week
+    // is not looked at.
+    if (local.year < 1601 || local.year > 30827 || local.month < 1 || local.month > 12 ||
+        local.day < 1 || local.day > days_in_month(local.year, local.month) || local.hour < 0 ||
+        local.hour > 23 || local.minute < 0 || local.minute > 59 || local.second < 0 ||
+        local.second > 59 || local.millisecond < 0 || local.millisecond > 999) {
         return false;
     }
+    SYSTEMTIME fields{};
+    fields.wYear = static_cast<WORD>(local.year);
+    fields.wMonth = static_cast<WORD>(local.month);
+    fields.wDay = static_cast<WORD>(local.day);
+    fields.wHour = static_cast<WORD>(local.hour);
+    fields.wMinute = static_cast<WORD>(local.minute);
+    fields.wSecond = static_cast<WORD>(local.second);
+    fields.wMilliseconds = static_cast<WORD>(local.millisecond);
     FILETIME local_file_time{};
     FILETIME utc{};
     if (!SystemTimeToFileTime(&fields, &local_file_time) ||
