@@ -5,12 +5,12 @@ Writes
   src/caption/arib_graphic_tables.cpp           the four 96-entry 1-byte set tables
   src/caption/arib_additional_symbol_tables.cpp the 658 ARIB additional symbols and kanji
 
-Sources: the 1-byte tables are the ARIB STD-B24 Part 1 Table 7-3 code charts (alphanumeric,
+Sources: the 1-byte tables are the ARIB STD-B24 code charts (alphanumeric,
 hiragana, katakana, JIS X 0201 katakana) written with their full-width Shift_JIS (code page 932)
 equivalents; Python's cp932 codec encodes them exactly as Windows does for these characters.
-The additional symbols are ARIB STD-B24 Part 1 Tables 7-10 to 7-19 and the additional kanji
-Table 7-20, transcribed below as runs of Unicode code points (standard code points where one
-exists, Private Use Area code points otherwise).
+The additional symbols and the additional kanji of ARIB STD-B24 are transcribed below as runs
+of Unicode code points (standard code points where one exists, Private Use Area code points
+otherwise).
 
 Run from the repository root:  python3 tools/gen_arib_tables.py
 The output is committed; the build never runs this script.

@@ -27,7 +27,7 @@ extern const std::array<uint16_t, 658> additional_symbol_table;
 uint16_t find_additional_symbol(uint8_t row, uint8_t cell);
 
 inline constexpr int kMacroLength = 20;
-/// The predefined macros 0x60-0x6F (ARIB STD-B24 Part 1 Table 7-21), zero-padded.
+/// The predefined macros 0x60-0x6F of ARIB STD-B24, zero-padded.
 extern const std::array<std::array<uint8_t, kMacroLength>, 16> default_macro_table;
 
 /// JIS X 0208 (row j1, cell j2) to Shift_JIS, lead byte high. Done in 16-bit unsigned arithmetic

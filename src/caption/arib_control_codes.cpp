@@ -1,6 +1,7 @@
-// C0 and C1 control codes and escape sequences of the 8-unit code (ARIB STD-B24 Part 1
-// chapter 7 and Part 3 chapter 8). Layout and rendering controls are consumed without effect;
-// only the codes that change designations or invocations act, and a few leave a visible mark.
+// C0 and C1 control codes and escape sequences of the ARIB STD-B24 8-unit code (ISO/IEC 2022
+// style code extension plus the caption control codes). Layout and rendering controls are consumed
+// without effect; only the codes that change designations or invocations act, and a few leave a
+// visible mark.
 #include <string_view>
 
 #include "caption/arib_text_decoder.h"
@@ -59,7 +60,7 @@ int16_t parse_decimal(const uint8_t* text, size_t length)
 }
 
 /// CSI (0x9B) at `position`. Only SWF with one parameter acts: it sets the writing format and
-/// re-initialises the designations (ARIB STD-B24 Part 1 7.2.5).
+/// re-initialises the designations, as ARIB STD-B24 has it.
 void process_csi(const uint8_t* bytes, size_t length, size_t& position, AribTextState& state)
 {
     const size_t first = position + 1;

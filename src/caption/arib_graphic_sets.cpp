@@ -1,5 +1,5 @@
 // Graphic characters of the 8-unit code: one character through the set invoked into GL or GR
-// (ARIB STD-B24 Part 1 chapter 7, code charts of Tables 7-3 ff.).
+// (the code charts of ARIB STD-B24).
 #include "caption/arib_char_tables.h"
 #include "caption/arib_text_decoder.h"
 

@@ -23,8 +23,9 @@ int32_t bytes_per_character(int32_t final_byte, int32_t kind)
 
 void reset_designations(AribTextState& state)
 {
-    // Initial designations of ARIB STD-B24 Part 1 Table 8-2 (captions, with the 14-point
-    // vertical writing of the full service starting in DRCS-1) and of ARIB STD-B10 for SI text.
+    // Initial designations per text profile: captions of the full service (writing format 14
+    // starts G0 in DRCS-1) and of the partial-reception service (ARIB STD-B24), SI text
+    // (ARIB STD-B10).
     const GraphicSetSlot kanji = make_slot(0x39, kSetKindGraphic);
     const GraphicSetSlot alphanumeric = make_slot(0x4A, kSetKindGraphic);
     const GraphicSetSlot macro = make_slot(0x70, kSetKindDrcs);

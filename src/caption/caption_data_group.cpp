@@ -1,6 +1,6 @@
 // The walk of a completed caption PES: PES data header, data groups with their CRC-16, caption
-// management and statement data and their data units (ARIB STD-B24 Part 3 chapter 9 and
-// Part 1 Part 3 5.2). Every read goes through a cursor bounded by the reassembled bytes.
+// management and statement data and their data units (ARIB STD-B24 caption data
+// structure). Every read goes through a cursor bounded by the reassembled bytes.
 #include <atomic>
 
 #include "app/console_output.h"

@@ -1,6 +1,6 @@
 #pragma once
 // One caption PID of a stream: its decoder state with the last caption text, and what the last
-// caption management and statement data of that PID said (ARIB STD-B24 Part 3 chapter 9).
+// caption management and statement data of that PID said (ARIB STD-B24).
 #include <array>
 #include <cstdint>
 

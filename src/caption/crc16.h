@@ -1,5 +1,5 @@
 #pragma once
-// CRC-16 of caption data groups (ARIB STD-B24 Part 3 9.2): polynomial 0x1021, initial value 0,
+// CRC-16 of caption data groups (ARIB STD-B24): polynomial 0x1021, initial value 0,
 // most significant bit first, no reflection, no final inversion. Shared by the decoder's check
 // and the encoder.
 #include <array>
