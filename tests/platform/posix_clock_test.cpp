@@ -67,5 +67,15 @@ TEST(PosixLocalTime, DaylightSavingTimeFollowsTheDateNotTheCurrentSeason)
     EXPECT_EQ(winter, 1609498800);  // 11:00 UTC
 }
 
+TEST(PosixLocalTime, FebruaryTwentyNinthOnlyInLeapYears)
+{
+    // Kept out of the shared cases: Wine's SystemTimeToFileTime takes February 29 in every year.
+    int64_t seconds = 7;
+    EXPECT_FALSE(local_to_unix(CalendarTime{2023, 2, 29, 12, 0, 0, 0, 3}, seconds));
+    EXPECT_FALSE(local_to_unix(CalendarTime{1900, 2, 29, 12, 0, 0, 0, 3}, seconds));
+    EXPECT_EQ(seconds, 7);
+    EXPECT_TRUE(local_to_unix(CalendarTime{2000, 2, 29, 12, 0, 0, 0, 2}, seconds));
+}
+
 }  // namespace
 }  // namespace qv::platform
