@@ -5,6 +5,7 @@
 #include "app/byte_buffer.h"
 #include "app/console_output.h"
 #include "support/caption_builders.h"
+#include "support/ts_builders.h"
 #include "ts/stream_context.h"
 
 namespace qv {
@@ -186,6 +187,32 @@ TEST(CaptionPesMergeHandOver, TheSinkGetsTheWholePesWithThisStreamsTimeStamps)
     ASSERT_EQ(sink.data.size(), expected.size());
     EXPECT_TRUE(same_bytes(std::string(sink.data.begin(), sink.data.end()),
                            std::string(expected.begin(), expected.end())));
+}
+
+TEST(CaptionPesMergeHandOver, PcrPtsAndDtsOfTheStartPacketBecomeElapsedTicks)
+{
+    CaptionFeed feed(kPid);
+    ByteBuffer sink;
+    const Bytes payload = caption_payload(kBodyA);
+    const uint16_t length = static_cast<uint16_t>(13 + payload.size());  // flags, PTS, DTS
+    auto start_packet = [&](uint64_t pcr, uint64_t pts, uint64_t dts) {
+        test::PacketOptions options;
+        options.unit_start = true;
+        options.adaptation = test::pcr_adaptation(pcr);
+        return test::make_packet(kPid, feed.counter++,
+                                 test::concat({test::pes_header(0xBD, length, pts, dts), payload}),
+                                 options);
+    };
+    (void)feed_packet(feed, start_packet(1000000, 1000000, 990000), &sink);  // the origins
+    const Bytes second = start_packet(1090000, 1180000, 1099000);
+    (void)feed_packet(feed, second, &sink);
+    ASSERT_EQ(feed.texts.size(), 1u);
+    Bytes expected = start_packet(90000, 180000, 109000);
+    expected[3] = second[3];                                // same continuity counter
+    const size_t total = 4 + 1 + expected[4] + 6 + length;  // header, adaptation field, PES
+    ASSERT_EQ(sink.data.size(), total);
+    EXPECT_TRUE(same_bytes(std::string(sink.data.begin(), sink.data.end()),
+                           std::string(expected.begin(), expected.begin() + total)));
 }
 
 TEST(CaptionDataGroups, CrcMismatchDropsTheRestButKeepsEarlierTexts)
