@@ -121,6 +121,12 @@ void wait_for_key(const std::atomic<int>& stop)
     if (::isatty(STDIN_FILENO) != 1) {
         return;
     }
+    // A job in the background of its terminal would be stopped by the mode change (SIGTTOU):
+    // there is no key to wait for there.
+    const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+    if (foreground >= 0 && foreground != ::getpgrp()) {
+        return;
+    }
     struct termios saved {};
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
         return;
