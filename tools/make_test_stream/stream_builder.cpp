@@ -246,21 +246,25 @@ void fill_slot(MuxState& mux, uint64_t clock, uint8_t* packet)
 }
 
 /// Sizes the elementary streams so that about 85 % of what the tables, audio and captions
-/// leave goes to video and the rest to null packets.
+/// leave goes to video and the rest to null packets. Integer arithmetic in packets per
+/// 1000 seconds, so that every compiler and platform makes the same bytes.
 bool plan_rates(MuxState& mux, std::string& error)
 {
-    const uint32_t programs = mux.options.programs;
-    const double packets_per_second =
-        static_cast<double>(mux.options.bit_rate) / kBitsPerPacket;
+    const int64_t programs = mux.options.programs;
+    const int64_t packets = int64_t{mux.options.bit_rate} * 1000 / kBitsPerPacket;
     const uint32_t audio_bit_rate =
-        std::clamp<uint32_t>(mux.options.bit_rate / 16 / programs, 32000, 192000);
+        std::clamp<uint32_t>(mux.options.bit_rate / 16 / mux.options.programs, 32000, 192000);
     mux.audio_frame_bytes = audio_bit_rate / 8 * 1024 / 48000;
-    const double audio_packets = static_cast<double>((mux.audio_frame_bytes + 14 + 183) / 184) *
-                                 48000.0 / 1024.0 * programs;
-    const double table_packets = 10.0 * (1 + programs) + 2.0 + 2.0 * programs + 0.2 + 2.0 * programs;
-    const double video_packets = 0.85 * (packets_per_second - audio_packets - table_packets);
-    const double frame_bytes = video_packets / programs * 184.0 * 1001.0 / 30000.0 - 19.0;
-    if (frame_bytes < 256.0) {
+    const int64_t audio_packets_per_frame =
+        static_cast<int64_t>((mux.audio_frame_bytes + 14 + kTsPayloadSize - 1) / kTsPayloadSize);
+    const int64_t audio_packets = audio_packets_per_frame * 46875 * programs;  // 46.875 frames/s
+    // PAT and PMTs 10/s, SDT 2/s at most, EIT p/f 2/s and captions about 2/s per programme,
+    // TOT 0.2/s.
+    const int64_t table_packets = (10 * (1 + programs) + 2 + 4 * programs) * 1000 + 200;
+    const int64_t video_packets = (packets - audio_packets - table_packets) * 85 / 100;
+    const int64_t frame_bytes =
+        video_packets * static_cast<int64_t>(kTsPayloadSize) * 1001 / (programs * 30000 * 1000) - 19;
+    if (frame_bytes < 256) {
         error = "bit rate too low for " + std::to_string(programs) + " programme(s)";
         return false;
     }
