@@ -133,6 +133,7 @@ bool walk_caption_pes_data(CaptionEntry& entry, const uint8_t* data, size_t leng
         private_stream_id != 0xFF) {
         return false;
     }
+    end_bound = end_bound < length ? end_bound : length;
     bool accepted = false;
     while (static_cast<size_t>(cur.pos - data) < end_bound && !stopping()) {
         const uint8_t* group_start = cur.pos;
