@@ -174,6 +174,24 @@ TEST_F(DisplayMode, DumpChoosesPacketsByPidTextOrKind)
     EXPECT_EQ(count_of(run_quilvaren({"-dump", "all", source}).out, header), 7u);
 }
 
+TEST_F(DisplayMode, WrapAroundPredictionIsShownAndRepeatedAtTheEndOfThePass)
+{
+    // PCR and PTS wrap about a minute in; the TOT gives the wall-clock time of each prediction.
+    const std::string source = shared_testdata_dir() + "/arib-ts/pokemon-2023.wrap.ts";
+    const ProgramRun run = run_quilvaren({"-noprogress", "-wraparound", source});
+    const std::string line = "PCR Wrap-around ";
+    const size_t first = run.out.find(line);
+    ASSERT_NE(first, std::string::npos) << run.out.substr(0, 400);
+    EXPECT_EQ(run.out.compare(first, line.size() + 21, line + "2023/04/14 18:56:00\r\n"), 0);
+    // The report names the source and repeats the prediction that stood last.
+    const size_t last = run.out.rfind(line, run.out.rfind("－ " + line) - 1);
+    const std::string predicted = run.out.substr(last + line.size(), 21);
+    EXPECT_EQ(run.out.substr(run.out.size() - (4 + line.size() + source.size() + 2 + 21)),
+              "－ " + line + source + "\r\n" + predicted);
+    const ProgramRun quiet = run_quilvaren({"-noprogress", source});
+    EXPECT_EQ(quiet.out.find(line), std::string::npos);
+}
+
 /// 2000 packets: tables, a PCR, optionally a TOT, fillers, and a PCR 5.5 s later at packet 500.
 StreamBytes progress_stream(bool with_clocks)
 {

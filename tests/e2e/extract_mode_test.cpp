@@ -130,6 +130,19 @@ TEST_F(ExtractMode, CapstrCountsChangedTextsAndPrintsEachOnItsOwnLine)
     EXPECT_EQ(run.out, "日本\r\n本日\r\n日本\r\n\n");
 }
 
+TEST_F(ExtractMode, DetailMarksEachCaptionPacketWithTheStreamClock)
+{
+    const Broadcast stream = make_broadcast(2);
+    const std::string source = write_source(stream.bytes);
+    const ProgramRun run = run_quilvaren({"-mode", "extract", "-detail", source});
+    // One second in, after the first TOT: 90000 ticks of the PCR clock.
+    const std::string head = "－ CAPTION PCR 0:00:01.000 0x000015f90 TOT 2024/01/02 20:00:00 +0x";
+    const size_t at = run.out.find(head);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.compare(run.out.find('\r', at) - 8, 9, "        \r"), 0);
+    EXPECT_EQ(run_quilvaren({"-mode", "extract", source}).out.find("CAPTION"), std::string::npos);
+}
+
 /// One PCR and one caption packet per second for `seconds` seconds, after the tables.
 StreamBytes ticking_stream(int seconds)
 {
@@ -209,10 +222,9 @@ TEST_F(ExtractMode, TimestampedInputAndLeadingGarbageGiveThePlainCaptionTs)
 
     StreamBytes units;
     for (size_t at = 0; at < stream.bytes.size(); at += 188) {
-        const uint8_t prefix[4] = {0x00, 0x12, 0x34, static_cast<uint8_t>(at / 188)};
-        units.insert(units.end(), prefix, prefix + 4);
-        units.insert(units.end(), stream.bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                     stream.bytes.begin() + static_cast<std::ptrdiff_t>(at + 188));
+        append(units, {0x00, 0x12, 0x34, static_cast<uint8_t>(at / 188)});
+        append(units, StreamBytes(stream.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                  stream.bytes.begin() + static_cast<std::ptrdiff_t>(at + 188)));
     }
     const std::string timestamped = write_source(units, "units.ts");
     ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", timestamped});
@@ -222,7 +234,7 @@ TEST_F(ExtractMode, TimestampedInputAndLeadingGarbageGiveThePlainCaptionTs)
     // A lone sync byte in the garbage is no packet.
     StreamBytes garbage(150, 0x00);
     garbage[20] = 0x47;
-    garbage.insert(garbage.end(), stream.bytes.begin(), stream.bytes.end());
+    append(garbage, stream.bytes);
     const std::string dirty = write_source(garbage, "dirty.ts");
     run = run_quilvaren({"-mode", "extract", "-noprogress", dirty});
     EXPECT_EQ(run.exit_code, stream.caption_packets);

@@ -43,8 +43,8 @@ inline StreamBytes keep_packets(const StreamBytes& bytes,
     const std::vector<uint16_t> pids = packet_pids(bytes);
     for (size_t i = 0; i < pids.size(); ++i) {
         if (keep(i, pids[i])) {
-            kept.insert(kept.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i * 188),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(i * 188 + 188));
+            append(kept, StreamBytes(bytes.begin() + static_cast<std::ptrdiff_t>(i * 188),
+                                     bytes.begin() + static_cast<std::ptrdiff_t>(i * 188 + 188)));
         }
     }
     return kept;

@@ -1,5 +1,6 @@
 #include "support/stream_builder.h"
 
+#include <cstring>
 #include <fstream>
 
 namespace qv::test {
@@ -52,7 +53,7 @@ StreamBytes data_group(uint8_t id, const StreamBytes& body)
 {
     StreamBytes group = {static_cast<uint8_t>(id << 2), 0x00, 0x00,
                          static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
-    group.insert(group.end(), body.begin(), body.end());
+    append(group, body);
     const uint16_t crc = crc16(group);
     group.push_back(static_cast<uint8_t>(crc >> 8));
     group.push_back(static_cast<uint8_t>(crc));
@@ -88,13 +89,13 @@ void put_packet(StreamWriter& writer, uint16_t pid, bool unit_start, const Strea
     if (has_payload) {
         counter = static_cast<uint8_t>((counter + 1) & 0x0F);
     }
-    writer.bytes.insert(writer.bytes.end(), packet.begin(), packet.end());
+    append(writer.bytes, packet);
 }
 
 void put_section(StreamWriter& writer, uint16_t pid, const StreamBytes& section)
 {
     StreamBytes payload = {0x00};
-    payload.insert(payload.end(), section.begin(), section.end());
+    append(payload, section);
     put_packet(writer, pid, true, payload);
 }
 
@@ -133,8 +134,8 @@ StreamBytes pes_bytes(uint8_t stream_id, uint64_t pts, std::optional<uint64_t> d
     StreamBytes pes = {0x00, 0x00, 0x01, stream_id, static_cast<uint8_t>(length >> 8),
                        static_cast<uint8_t>(length), 0x80,
                        static_cast<uint8_t>(dts ? 0xC0 : 0x80), static_cast<uint8_t>(header.size())};
-    pes.insert(pes.end(), header.begin(), header.end());
-    pes.insert(pes.end(), data.begin(), data.end());
+    append(pes, header);
+    append(pes, data);
     return pes;
 }
 
@@ -158,16 +159,16 @@ void put_caption(StreamWriter& writer, uint16_t pid, uint64_t pts, const StreamB
     statement[2] = 0x00;
     StreamBytes unit = {0x1F, 0x20, static_cast<uint8_t>(unit_size >> 16),
                         static_cast<uint8_t>(unit_size >> 8), static_cast<uint8_t>(unit_size)};
-    unit.insert(unit.end(), jis_text.begin(), jis_text.end());
-    statement.insert(statement.end(), unit.begin(), unit.end());
+    append(unit, jis_text);
+    append(statement, unit);
 
     StreamBytes data = {0x80, 0xFF, 0xF0};
     const StreamBytes first = data_group(0x00, management);
     const StreamBytes second = data_group(0x01, statement);
     StreamBytes run = data;
-    run.insert(run.end(), first.begin(), first.end());
+    append(run, first);
     StreamBytes statement_run = data;
-    statement_run.insert(statement_run.end(), second.begin(), second.end());
+    append(statement_run, second);
 
     for (const StreamBytes* body : {&run, &statement_run}) {
         const StreamBytes pes = pes_bytes(0xBD, pts, std::nullopt, *body);
@@ -234,15 +235,15 @@ StreamBytes pmt_section(uint16_t program_number, uint16_t pcr_pid, uint16_t capt
 StreamBytes sdt_section(uint16_t service_id, const StreamBytes& provider, const StreamBytes& name)
 {
     StreamBytes descriptor = {0x48, 0, 0x01, static_cast<uint8_t>(provider.size())};
-    descriptor.insert(descriptor.end(), provider.begin(), provider.end());
+    append(descriptor, provider);
     descriptor.push_back(static_cast<uint8_t>(name.size()));
-    descriptor.insert(descriptor.end(), name.begin(), name.end());
+    append(descriptor, name);
     descriptor[1] = static_cast<uint8_t>(descriptor.size() - 2);
     StreamBytes section = {0x42, 0, 0, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x04, 0xFF,
                            static_cast<uint8_t>(service_id >> 8), static_cast<uint8_t>(service_id),
                            0xFC, static_cast<uint8_t>(0x80 | (descriptor.size() >> 8)),
                            static_cast<uint8_t>(descriptor.size())};
-    section.insert(section.end(), descriptor.begin(), descriptor.end());
+    append(section, descriptor);
     return finish_section(section, 0xF0);
 }
 
@@ -250,7 +251,7 @@ StreamBytes eit_section(uint16_t service_id, uint8_t section_number, uint16_t ev
                         const int (&start)[6], int duration_minutes, const StreamBytes& name)
 {
     StreamBytes descriptor = {0x4D, 0, 'j', 'p', 'n', static_cast<uint8_t>(name.size())};
-    descriptor.insert(descriptor.end(), name.begin(), name.end());
+    append(descriptor, name);
     descriptor.push_back(0x00);  // no text
     descriptor[1] = static_cast<uint8_t>(descriptor.size() - 2);
     StreamBytes section = {0x4E, 0, 0, static_cast<uint8_t>(service_id >> 8),
@@ -263,7 +264,7 @@ StreamBytes eit_section(uint16_t service_id, uint8_t section_number, uint16_t ev
     section.push_back(0x00);
     section.push_back(static_cast<uint8_t>(0x80 | (descriptor.size() >> 8)));
     section.push_back(static_cast<uint8_t>(descriptor.size()));
-    section.insert(section.end(), descriptor.begin(), descriptor.end());
+    append(section, descriptor);
     return finish_section(section, 0xF0);
 }
 
@@ -274,6 +275,16 @@ StreamBytes tot_section(const int (&time)[6])
     section.push_back(0xF0);
     section.push_back(0x00);
     return finish_section(section, 0x30);
+}
+
+[[gnu::noinline]] void append(StreamBytes& out, const StreamBytes& more)
+{
+    if (more.empty()) {
+        return;
+    }
+    const size_t old = out.size();
+    out.resize(old + more.size());
+    std::memcpy(out.data() + old, more.data(), more.size());
 }
 
 bool write_file_bytes(const std::string& path, const StreamBytes& bytes)

@@ -49,6 +49,10 @@ StreamBytes eit_section(uint16_t service_id, uint8_t section_number, uint16_t ev
 /// A TOT at local time (y, m, d, h, mi, s).
 StreamBytes tot_section(const int (&time)[6]);
 
+/// Appends `more` behind `out` (kept out of line: GCC 12 reports false bounds errors on the
+/// inlined vector insert).
+void append(StreamBytes& out, const StreamBytes& more);
+
 /// Writes `bytes` to `path`; false when it cannot.
 bool write_file_bytes(const std::string& path, const StreamBytes& bytes);
 
