@@ -68,6 +68,7 @@ int32_t run_extract_worker(WorkerArgs* args)
     hooks.dispatch = dispatch_extract;
     hooks.mark_first_clocks = true;
     hooks.delete_empty_output = true;
+    hooks.skip_plain_pids = true;
     return run_stream_pump(args, 0, hooks);
 }
 

@@ -310,7 +310,8 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
         pump.hooks.after_pts_update(pump, packet);
     }
     if (!pump.ranges_active || in_range(pump)) {
-        if (pump.hooks.dispatch != nullptr) {
+        if (pump.hooks.dispatch != nullptr &&
+            !(pump.hooks.skip_plain_pids && pump.plain_pid[packet.state->pid])) {
             pump.hooks.dispatch(pump, packet);
         }
     }

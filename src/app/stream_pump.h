@@ -64,6 +64,9 @@ struct PumpHooks {
     bool progress_every_packet = false;
     /// Delete a file output when the pass counted nothing (unless -nodel).
     bool delete_empty_output = true;
+    /// The dispatch never selects a packet of a plain PID (one the table dispatch found to be no
+    /// table, PMT or caption PID): the pump skips the dispatch call for those (extract, display).
+    bool skip_plain_pids = false;
 };
 
 /// The frame of one worker run.
