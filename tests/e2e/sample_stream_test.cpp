@@ -42,6 +42,9 @@ Bytes generate(const StreamOptions& options)
     return stream;
 }
 
+/// The UTF-8 bytes of a u8 literal, whatever the compiler's execution character set.
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
 const Bytes& sample_file()
 {
     static const Bytes sample = test::read_whole_file(test::source_dir() + "/samples/sample.ts");
@@ -261,10 +264,10 @@ TEST(SampleStream, CaptionStatementsDecodeToKanaKanjiAndAlphanumerics)
     const StreamWalk walk = walk_stream(sample_file());
     EXPECT_EQ(walk.bad_crc_groups, 0);
     ASSERT_EQ(walk.caption_texts.size(), 3u);
-    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[0]), "こんにちは");
-    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[1]), "字幕のテスト");
+    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[0]), utf8(u8"こんにちは"));
+    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[1]), utf8(u8"字幕のテスト"));
     // The alphanumeric set shows full-width letters and digits; SP stays a plain space.
-    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[2]), "ＡＢＣ １２３");
+    EXPECT_EQ(test::sjis_to_utf8(walk.caption_texts[2]), utf8(u8"ＡＢＣ １２３"));
 }
 
 TEST(SampleStream, TotAndEitCarryTheDocumentedJapanTimes)
@@ -412,35 +415,39 @@ TEST(GeneratedStream, ASinkThatFailsStopsTheGenerator)
 TEST(AribTextWriter, MixedScriptsReadBackThroughTheDecoder)
 {
     struct Case {
-        const char* text;
+        const char8_t* text;
         test_stream::TextProfile profile;
         uint16_t reader_profile;
-        const char* shown;
+        const char8_t* shown;
     };
     const Case cases[] = {
-        {"字幕のテスト", test_stream::TextProfile::caption, kProfileFullService, "字幕のテスト"},
-        {"テストのテスト", test_stream::TextProfile::caption, kProfileFullService,
-         "テストのテスト"},
-        {"ABC 123", test_stream::TextProfile::caption, kProfileFullService, "ＡＢＣ １２３"},
-        {"日本語ABCテスト字幕", test_stream::TextProfile::si, kProfileSiText,
-         "日本語ＡＢＣテスト字幕"},
-        {"ニュース　次", test_stream::TextProfile::si, kProfileSiText, "ニュース　次"},
+        {u8"字幕のテスト", test_stream::TextProfile::caption, kProfileFullService, u8"字幕のテスト"},
+        {u8"テストのテスト", test_stream::TextProfile::caption, kProfileFullService,
+         u8"テストのテスト"},
+        {u8"ABC 123", test_stream::TextProfile::caption, kProfileFullService, u8"ＡＢＣ １２３"},
+        {u8"日本語ABCテスト字幕", test_stream::TextProfile::si, kProfileSiText,
+         u8"日本語ＡＢＣテスト字幕"},
+        {u8"ニュース　次", test_stream::TextProfile::si, kProfileSiText, u8"ニュース　次"},
     };
     for (const Case& c : cases) {
+        const std::string text = utf8(c.text);
         test_stream::Bytes encoded;
-        ASSERT_TRUE(test_stream::encode_arib_text(c.text, c.profile, encoded)) << c.text;
+        ASSERT_TRUE(test_stream::encode_arib_text(text, c.profile, encoded)) << text;
         AribTextState state;
         state.text_profile = c.reader_profile;
         reset_designations(state);
         const std::string decoded =
             decode_arib_text(encoded.data(), static_cast<uint32_t>(encoded.size()), state);
-        EXPECT_EQ(test::sjis_to_utf8(decoded), c.shown) << c.text;
+        EXPECT_EQ(test::sjis_to_utf8(decoded), utf8(c.shown)) << text;
     }
 }
 
 TEST(AribTextWriter, UnknownCharactersAreRefusedWithoutOutput)
 {
-    for (const char* text : {"字幕の漢", "a\\b", "x~", "\xE3\x81"}) {
+    // A kanji outside the writer's table, the two ASCII characters the alphanumeric set cannot
+    // show, and a UTF-8 sequence cut short.
+    for (const std::string& text : {utf8(u8"字幕の漢"), std::string("a\\b"), std::string("x~"),
+                                    std::string("\xE3\x81")}) {
         test_stream::Bytes encoded = {0x0C};
         EXPECT_FALSE(test_stream::encode_arib_text(text, test_stream::TextProfile::si, encoded))
             << text;
