@@ -2,6 +2,7 @@
 #include "ts/stream_context.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qv {
 
@@ -52,12 +53,17 @@ void remove_pid_state(StreamContext& context, uint16_t pid)
 
 bool is_pcr_pid(const StreamContext& context, uint16_t pid)
 {
-    for (uint16_t registered : context.pcr_pid_set) {
-        if (registered == pid) {
-            return true;
-        }
-    }
-    return false;
+    // Asked for every packet: the eight 16-bit slots are compared four at a time, without
+    // branches; a lane of (slots ^ pid) that is zero marks a match.
+    static_assert(kPcrPidSlots == 8);
+    uint64_t words[2];
+    std::memcpy(words, context.pcr_pid_set.data(), sizeof words);
+    const uint64_t lanes = uint64_t{pid} * 0x0001000100010001u;
+    constexpr uint64_t kLow = 0x0001000100010001u;
+    constexpr uint64_t kHigh = 0x8000800080008000u;
+    const uint64_t a = words[0] ^ lanes;
+    const uint64_t b = words[1] ^ lanes;
+    return (((a - kLow) & ~a) | ((b - kLow) & ~b)) & kHigh;
 }
 
 void update_stream_clocks(StreamContext& context, const PidState& state)

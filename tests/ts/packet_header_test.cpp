@@ -251,6 +251,24 @@ TEST(ContinuityCheck, PcrPidsAndNullPacketsAreNotExamined)
     EXPECT_EQ(state->drops, 0);
 }
 
+TEST(ContinuityCheck, PcrPidSetMatchesEverySlotAndNothingElse)
+{
+    for (size_t slot = 0; slot < kPcrPidSlots; ++slot) {
+        StreamContext context;
+        context.pcr_pid_set[slot] = 0x0101;
+        EXPECT_TRUE(is_pcr_pid(context, 0x0101)) << slot;
+        for (uint16_t other : {0x0000, 0x0100, 0x0102, 0x0001, 0x1FFF, 0x1101}) {
+            EXPECT_FALSE(is_pcr_pid(context, other)) << slot << " " << other;
+        }
+    }
+    StreamContext full;
+    for (size_t slot = 0; slot < kPcrPidSlots; ++slot) {
+        full.pcr_pid_set[slot] = static_cast<uint16_t>(0x1F8 + slot);
+    }
+    EXPECT_TRUE(is_pcr_pid(full, 0x1FF));
+    EXPECT_FALSE(is_pcr_pid(full, 0x200));
+}
+
 TEST(ContinuityCheck, CountsPacketsAndDropsPerPid)
 {
     StreamContext context;
