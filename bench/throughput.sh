@@ -77,7 +77,7 @@ measure() {
   local walls=() cpus=() run start end kib
   peak=0
   for ((run = 0; run < runs; run++)); do
-    rm -f "$work"/out.ts "$work"/cap.ts
+    rm -f "$work"/out.ts "$work"/cap.ts "$work"/display.txt
     start=$(date +%s%N)
     /usr/bin/time -v -o "$work/time.txt" "$@" > "$output" 2>/dev/null || true
     end=$(date +%s%N)
@@ -88,6 +88,9 @@ measure() {
   done
   median=$(median_of "${walls[@]}")
   cpu=$(median_of "${cpus[@]}")
+  # A mode that wrote nothing (not built yet, or it refused the stream) measured no work.
+  produced=1
+  if [ -n "$expect_file" ] && [ ! -s "$expect_file" ]; then produced=0; fi
 }
 
 median_of() {
@@ -96,7 +99,8 @@ median_of() {
 }
 
 # row LABEL BASELINE OUTPUT COMMAND…: measures and prints one table row. BASELINE "=NAME" makes
-# the row the baseline NAME; "NAME" compares the row with that baseline.
+# the row the baseline NAME; "NAME" compares the row with that baseline. When `expect_file` is
+# set, the row counts only if the command left that file non-empty.
 declare -A base_rates base_cpu_rates
 row() {
   local label=$1 baseline=$2 output=$3; shift 3
@@ -113,12 +117,13 @@ row() {
     ratio=$(awk -v r="$rate" -v b="${base_rates[$baseline]}" 'BEGIN { printf "%.2f", r / b }')
     cpu_ratio=$(awk -v r="$cpu_rate" -v b="${base_cpu_rates[$baseline]}" 'BEGIN { if (r + 0 > 0 && b + 0 > 0) printf "%.2f", r / b; else print "-" }')
     verdict=$(awk -v r="$ratio" -v t="$target_ratio" 'BEGIN { print (r >= t) ? "ok" : "BELOW" }')
+    if [ "$produced" = 0 ]; then verdict="NO-OUTPUT"; fi
     memory=$(awk -v p="$peak" -v l="$memory_limit" 'BEGIN { printf "%.1f %s", p / 1048576, (p <= l) ? "ok" : "OVER" }')
   fi
   printf "$format" "$label" "$rate" "$ratio" "$verdict" "$cpu_rate" "$cpu_ratio" "$memory"
 }
 
-format='%-28s %9s %6s %6s %9s %6s %10s\n'
+format='%-28s %9s %6s %9s %9s %6s %10s\n'
 echo "stream   $stream: $bytes bytes, 16 Mbit/s, 1 programme with captions"
 echo "program  $program ($(git rev-parse --short HEAD 2>/dev/null || echo '?'), Release, default -bufsize)"
 echo "machine  $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -127,26 +132,34 @@ echo "         CPU MB/s (user + system time) and its ratio, peak resident memory
 echo
 printf "$format" "row" "MB/s" "ratio" "target" "CPU MB/s" "ratio" "peak MiB"
 
+expect_file=
 row "cat FILE > /dev/null" =null /dev/null cat "$stream"
 for mode in ${modes//,/ }; do
   case $mode in
     display)
-      row "display -noprogress" null /dev/null "$program" "$stream" -noprogress
-      row "display (progress)" null /dev/null "$program" "$stream" ;;
+      # Display mode's output is its caption text: kept in a file to see that it printed any.
+      expect_file=$work/display.txt
+      row "display -noprogress" null "$work/display.txt" "$program" "$stream" -noprogress
+      row "display (progress)" null "$work/display.txt" "$program" "$stream"
+      expect_file= ;;
     extract)
+      expect_file=$work/cap.ts
       row "extract -noprogress" null /dev/null \
         "$program" -mode extract "$stream" -cappath "$work/cap.ts" -noprogress
       row "extract (progress)" null /dev/null \
-        "$program" -mode extract "$stream" -cappath "$work/cap.ts" ;;
+        "$program" -mode extract "$stream" -cappath "$work/cap.ts"
+      expect_file= ;;
     filter|through)
       if [ -z "${base_rates[out]:-}" ]; then
         # The writing modes compare with cat writing the same bytes to a file beside the stream.
         row "cat FILE > OUT" =out "$work/out.ts" cat "$stream"
       fi
+      expect_file=$work/out.ts
       row "$mode -noprogress" out /dev/null \
         "$program" -mode "$mode" "$stream" "-${mode}path" "$work/out.ts" -noprogress
       row "$mode (progress)" out /dev/null \
-        "$program" -mode "$mode" "$stream" "-${mode}path" "$work/out.ts" ;;
+        "$program" -mode "$mode" "$stream" "-${mode}path" "$work/out.ts"
+      expect_file= ;;
     *) echo "throughput.sh: unknown mode $mode" >&2; exit 2 ;;
   esac
 done
