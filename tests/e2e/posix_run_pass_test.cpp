@@ -1,0 +1,50 @@
+// Run setup end to end with what only POSIX offers: a second name of the same file, and a
+// device that refuses every write.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "e2e/stream_fixture.h"
+
+namespace qv::test {
+namespace {
+
+StreamBytes small_caption_stream()
+{
+    StreamWriter writer;
+    put_program(writer);
+    put_pcr(writer, kPcrPid, 900000);
+    put_caption(writer, kCaptionPid, 900000, kNihon);
+    return writer.bytes;
+}
+
+TEST(PosixRunPass, OutputNamingTheSourceThroughAHardLinkIsRefused)
+{
+    const std::string dir = make_scratch_directory("posixpass");
+    const StreamBytes bytes = small_caption_stream();
+    ASSERT_TRUE(write_file_bytes(dir + "rec.ts", bytes));
+    ASSERT_EQ(::link((dir + "rec.ts").c_str(), (dir + "hard.ts").c_str()), 0);
+    const ProgramRun run = run_quilvaren(
+        {"-mode", "extract", "-noprogress", "-cappath", dir + "hard.ts", dir + "rec.ts"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find(dir + "hard.ts"), std::string::npos) << run.out;
+    EXPECT_EQ(file_bytes(dir + "rec.ts"), bytes);
+}
+
+TEST(PosixRunPass, FailedWritesAreReportedOnceAndNoDeviceIsDeleted)
+{
+    const std::string dir = make_scratch_directory("posixpass");
+    ASSERT_TRUE(write_file_bytes(dir + "rec.ts", small_caption_stream()));
+    const ProgramRun run =
+        run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", "/dev/full", dir + "rec.ts"});
+    const std::string message = "－ 出力ファイルに書き込めません /dev/full\n";
+    const size_t at = run.out.find(message);
+    EXPECT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(message, at + 1), std::string::npos);
+    EXPECT_TRUE(std::ifstream("/dev/full").good());
+}
+
+}  // namespace
+}  // namespace qv::test
