@@ -137,8 +137,8 @@ void dispatch_display(StreamPump& pump, PumpPacket& packet)
 
 void dump_display(StreamPump& pump, PumpPacket& packet)
 {
-    const auto& spec = pump.config->dump_spec;
-    if (!spec || !dump_requested(*spec, packet.state->pid, packet.kind)) {
+    const auto& wanted = pump.config->dump_spec;
+    if (!wanted || !dump_requested(*wanted, packet.state->pid, packet.kind)) {
         return;
     }
     const int64_t position = packet_position(pump, packet.data);
@@ -151,14 +151,14 @@ void dump_display(StreamPump& pump, PumpPacket& packet)
 
 }  // namespace
 
-bool dump_requested(std::string_view spec, uint16_t pid, PacketKind kind)
+bool dump_requested(std::string_view wanted, uint16_t pid, PacketKind kind)
 {
-    if (starts_with_nocase(spec, "all")) {
+    if (starts_with_nocase(wanted, "all")) {
         return true;
     }
     char pid_text[16];
     std::snprintf(pid_text, sizeof pid_text, "0x%x", static_cast<unsigned>(pid));
-    if (starts_with_nocase(spec, pid_text)) {
+    if (starts_with_nocase(wanted, pid_text)) {
         return true;
     }
     struct Named {
@@ -169,7 +169,7 @@ bool dump_requested(std::string_view spec, uint16_t pid, PacketKind kind)
                                        {"eit", PacketKind::eit},   {"sdt", PacketKind::sdt},
                                        {"tot", PacketKind::tot},   {"caption", PacketKind::caption}};
     for (const Named& named : kNamed) {
-        if (kind == named.kind && starts_with_nocase(spec, named.name)) {
+        if (kind == named.kind && starts_with_nocase(wanted, named.name)) {
             return true;
         }
     }

@@ -13,9 +13,9 @@ namespace qv {
 /// refused.
 int32_t run_display_worker(WorkerArgs* args);
 
-/// True when -dump `spec` asks for a packet of `pid` that the dispatch classed as `kind`: "all";
+/// True when -dump value `wanted` asks for a packet of `pid` that the dispatch classed as `kind`: "all";
 /// the PID as "0x%x" compared over that text's length; "pat", "pmt", "eit", "sdt", "tot" or
-/// "caption" for packets of that kind (case-insensitive prefixes of `spec`).
-bool dump_requested(std::string_view spec, uint16_t pid, PacketKind kind);
+/// "caption" for packets of that kind (case-insensitive prefixes of `wanted`).
+bool dump_requested(std::string_view wanted, uint16_t pid, PacketKind kind);
 
 }  // namespace qv

@@ -160,7 +160,7 @@ TEST_F(ExtractMode, DurationRangesGateCaptionsByStreamTime)
 {
     const std::string source = write_source(ticking_stream(30));
     struct Case {
-        const char* spec;
+        const char* ranges;
         int captions;  // captions at 0 s, 1 s, … whose time lies in the ranges
     };
     const Case cases[] = {
@@ -172,8 +172,8 @@ TEST_F(ExtractMode, DurationRangesGateCaptionsByStreamTime)
     };
     for (const Case& c : cases) {
         const ProgramRun run =
-            run_quilvaren({"-mode", "extract", "-noprogress", "-duration", c.spec, source});
-        EXPECT_EQ(run.exit_code, c.captions) << c.spec;
+            run_quilvaren({"-mode", "extract", "-noprogress", "-duration", c.ranges, source});
+        EXPECT_EQ(run.exit_code, c.captions) << c.ranges;
     }
 }
 
