@@ -48,7 +48,9 @@ std::vector<std::string> decode_payloads(const std::vector<Bytes>& payloads)
 struct RealFile {
     const char* name;
     size_t statement_groups;  // statement data groups of the Japanese language in the file
-    std::vector<const char*> statements;  // whole decoded statements that must be among the texts
+    /// Whole decoded statements (UTF-8, whatever the compiler's execution character set) that
+    /// must be among the texts.
+    std::vector<const char8_t*> statements;
 };
 
 // Statements that show kanji, kana, full-width alphanumerics, additional symbols ("&#x…;") and
@@ -56,54 +58,55 @@ struct RealFile {
 const std::vector<RealFile> kFiles = {
     {"ace_of_diamond_subs_pid276.es",
      355,
-     {"ちかよ[MF_DRCS_1;0x21]つうか 近寄れねぇ…。",
-      "れんしゅうじあい練習試合でもけっかのこつづ結果を残し続ける&#xe285;"}},
+     {u8"ちかよ[MF_DRCS_1;0x21]つうか 近寄れねぇ…。",
+      u8"れんしゅうじあい練習試合でもけっかのこつづ結果を残し続ける&#xe285;"}},
     {"aibou.es",
      1596,
-     {"せっかく公式チャンネルまで開設して→", "２人はデキてるって噂？",
-      "[MF_DRCS_1;0x21]（梶原）ただいま。"}},
+     {u8"せっかく公式チャンネルまで開設して→", u8"２人はデキてるって噂？",
+      u8"[MF_DRCS_1;0x21]（梶原）ただいま。"}},
     {"aijin.es",
      387,
-     {"あじん亜人の佐藤だ。&#xe285;", "ゼロゼロサン００３番 永井圭。",
-      "[MF_DRCS_2;0x42] やあ またまた会ったね。佐藤だ。"}},
+     {u8"あじん亜人の佐藤だ。&#xe285;", u8"ゼロゼロサン００３番 永井圭。",
+      u8"[MF_DRCS_2;0x42] やあ またまた会ったね。佐藤だ。"}},
     {"chibi_maruko_chan.es",
      415,
-     {"もう１０時すぎよ。いいかげん 起きなさい！", "ジャーン。",
-      "[MF_DRCS_1;0x21]（男性）んな アホな。"}},
+     {u8"もう１０時すぎよ。いいかげん 起きなさい！", u8"ジャーン。",
+      u8"[MF_DRCS_1;0x21]（男性）んな アホな。"}},
     {"chibi_maruko_chan_11May2014.es",
      394,
-     {"こ（まる子）今日も さくら ももこデビュー３０周年記念 原作まつりだよ。",
-      "こすぎおれ（小杉）《俺は今日の体力テストに向けて&#xe285;"}},
+     {u8"こ（まる子）今日も さくら ももこデビュー３０周年記念 原作まつりだよ。",
+      u8"こすぎおれ（小杉）《俺は今日の体力テストに向けて&#xe285;"}},
     {"detective_conan_846.es",
      385,
-     {"＜たった１つの真実 見抜く見た目は子供 頭脳は大人＞", "[MF_DRCS_1;0x21]待て 灰原。ん…。"}},
+     {u8"＜たった１つの真実 見抜く見た目は子供 頭脳は大人＞",
+      u8"[MF_DRCS_1;0x21]待て 灰原。ん…。"}},
     {"dragonball-61.es",
      257,
-     {"＜果たして未来は 変わったのか？＞", "（ザマス・ブラック）この２人だけだ！"}},
+     {u8"＜果たして未来は 変わったのか？＞", u8"（ザマス・ブラック）この２人だけだ！"}},
     {"gaki_defence_force.es",
      4088,
-     {"まつもとさぁ 松本さん。", "&#xe2fa;あっ 来た&#xe2f9;",
-      "「ＨＡＰＰＹコンベアーバトル&#x203c;」。",
-      "[MF_DRCS_1;0x21] レスラーによるヘッドバット執行。"}},
+     {u8"まつもとさぁ 松本さん。", u8"&#xe2fa;あっ 来た&#xe2f9;",
+      u8"「ＨＡＰＰＹコンベアーバトル&#x203c;」。",
+      u8"[MF_DRCS_1;0x21] レスラーによるヘッドバット執行。"}},
     {"one_piss.es",
      335,
-     {"ディーモンキー・Ｄ・ルフィといどその仲間たちが挑む！＞",
-      "[MF_DRCS_1;0x21]（ギャッツ）私も好きだー！この男！ ギャハハ！"}},
+     {u8"ディーモンキー・Ｄ・ルフィといどその仲間たちが挑む！＞",
+      u8"[MF_DRCS_1;0x21]（ギャッツ）私も好きだー！この男！ ギャハハ！"}},
     {"pokemon-2023.es",
      718,
-     {"わたしきおく私の記憶とペンダント。", "いよいよあおばあちゃんに会うため[MF_DRCS_1;0x21]",
-      "（ニャオハ）ニャオ？（ロイ）リコ！"}},
+     {u8"わたしきおく私の記憶とペンダント。", u8"いよいよあおばあちゃんに会うため[MF_DRCS_1;0x21]",
+      u8"（ニャオハ）ニャオ？（ロイ）リコ！"}},
     {"samurai_flamenco_13.es",
      403,
-     {"こくみんえいゆう（記者）羽佐間さん 国民英雄賞第１号に輝いた 感想を一言！",
-      "[MF_DRCS_1;0x21]（通知音）うわ！"}},
+     {u8"こくみんえいゆう（記者）羽佐間さん 国民英雄賞第１号に輝いた 感想を一言！",
+      u8"[MF_DRCS_1;0x21]（通知音）うわ！"}},
     {"sangatsu-no-lion-4.es",
      370,
-     {"呼んでよかったー。４ｋｇも買っちゃったから…。", "おっ　おばさん&#x2049;",
-      "ねーねー　ボドローッッもっと折ってー[MF_DRCS_1;0x21]"}},
+     {u8"呼んでよかったー。４ｋｇも買っちゃったから…。", u8"おっ　おばさん&#x2049;",
+      u8"ねーねー　ボドローッッもっと折ってー[MF_DRCS_1;0x21]"}},
     {"toriko_subs.es",
      324,
-     {"＜世はグルメ時代＞", "びしょくかいアイジーオー美食會とＩＧＯを敵に回すだけはある。"}},
+     {u8"＜世はグルメ時代＞", u8"びしょくかいアイジーオー美食會とＩＧＯを敵に回すだけはある。"}},
 };
 
 TEST(CaptionRealData, EveryFileDecodesItsDistinctiveStatements)
@@ -123,8 +126,9 @@ TEST(CaptionRealData, EveryFileDecodesItsDistinctiveStatements)
         // At most one changed text per statement group; repeats and empty bodies cost a few.
         EXPECT_LE(texts.size(), file.statement_groups);
         EXPECT_GE(texts.size(), file.statement_groups * 3 / 4);
-        for (const char* statement : file.statements) {
-            EXPECT_NE(std::find(texts.begin(), texts.end(), statement), texts.end()) << statement;
+        for (const char8_t* statement : file.statements) {
+            const std::string utf8(reinterpret_cast<const char*>(statement));
+            EXPECT_NE(std::find(texts.begin(), texts.end(), utf8), texts.end()) << utf8;
         }
     }
 }
