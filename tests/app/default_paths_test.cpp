@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 #include "support/run_program.h"
@@ -12,6 +14,11 @@ namespace {
 class DefaultPaths : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = test::make_scratch_directory("paths"); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
     void touch(const std::string& name) { std::ofstream(dir_ + name) << "x"; }
     RunConfig config_for(RunMode mode)
     {

@@ -2,6 +2,8 @@
 // progress and drop lines with the end-of-pass report.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <sstream>
 
@@ -45,6 +47,11 @@ size_t count_of(const std::string& text, const std::string& what)
 class DisplayMode : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = make_scratch_directory("display"); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
     std::string write_source(const StreamBytes& bytes, const std::string& name = "rec.ts")
     {
         EXPECT_TRUE(write_file_bytes(dir_ + name, bytes));

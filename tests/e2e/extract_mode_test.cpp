@@ -2,6 +2,8 @@
 // input forms and standard output as the target.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <fstream>
 #include <set>
@@ -61,6 +63,11 @@ Broadcast make_broadcast(int seconds, bool captions = true)
 class ExtractMode : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = make_scratch_directory("extract"); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
     std::string write_source(const StreamBytes& bytes, const std::string& name = "rec.ts")
     {
         EXPECT_TRUE(write_file_bytes(dir_ + name, bytes));

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "e2e/stream_fixture.h"
@@ -31,6 +32,8 @@ TEST(PosixRunPass, OutputNamingTheSourceThroughAHardLinkIsRefused)
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_NE(run.out.find(dir + "hard.ts"), std::string::npos) << run.out;
     EXPECT_EQ(file_bytes(dir + "rec.ts"), bytes);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 TEST(PosixRunPass, FailedWritesAreReportedOnceAndNoDeviceIsDeleted)
@@ -44,6 +47,8 @@ TEST(PosixRunPass, FailedWritesAreReportedOnceAndNoDeviceIsDeleted)
     EXPECT_NE(at, std::string::npos) << run.out;
     EXPECT_EQ(run.out.find(message, at + 1), std::string::npos);
     EXPECT_TRUE(std::ifstream("/dev/full").good());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

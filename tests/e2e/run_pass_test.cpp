@@ -2,6 +2,8 @@
 // checks, and outputs that must not destroy their own input.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 
 #include "e2e/stream_fixture.h"
@@ -28,6 +30,11 @@ protected:
         source_ = dir_ + "rec.ts";
         bytes_ = caption_stream();
         ASSERT_TRUE(write_file_bytes(source_, bytes_));
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
     bool exists(const std::string& name) { return std::ifstream(dir_ + name).good(); }
     std::string dir_;
