@@ -17,3 +17,4 @@ run_suite build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined) =="
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DQV_SANITIZE=ON -DQV_FUZZ=ON
+scripts/test-windows.sh
