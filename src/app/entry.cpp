@@ -60,6 +60,10 @@ int32_t run_cycles(RunConfig& config, const PassRunner& run)
             uint32_t saved_flags = console_flags.load();
             config.source_path = source;
             total += static_cast<uint32_t>(run(config));
+            if ((console_flags.load() & kConsoleTextOn) == 0 &&
+                (saved_flags & kConsoleTextOn) != 0) {
+                config.stream_on_stdout = true;
+            }
             config.log_path = saved_log_path;
             console_flags = saved_flags;
         }
@@ -93,6 +97,11 @@ int run_program(int argc, char** argv, const PassRunner& run)
     int32_t total = run_cycles(config, run);
     tear_down(config);
     if (config.detail) {
+        // After a stream went to standard output the exit line goes to the log only, so that
+        // the stream a caller captured ends with its last packet.
+        if (config.stream_on_stdout) {
+            console_flags &= ~kConsoleTextOn;
+        }
         print_message(260, "－ 終了します. ( 戻り値 : %d )\n", total);
     }
     return total;

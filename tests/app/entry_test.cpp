@@ -17,7 +17,8 @@ struct ProgramRun {
 };
 
 /// Runs the program with a stand-in pass that records its source and counts `per_pass`.
-ProgramRun run_with(std::vector<std::string> arguments, int32_t per_pass)
+ProgramRun run_with(std::vector<std::string> arguments, int32_t per_pass,
+                    bool stream_to_stdout = false)
 {
     arguments.insert(arguments.begin(), "quilvaren");
     std::vector<char*> argv;
@@ -28,8 +29,10 @@ ProgramRun run_with(std::vector<std::string> arguments, int32_t per_pass)
     ::testing::internal::CaptureStdout();
     run.exit_code = run_program(static_cast<int>(argv.size()), argv.data(), [&](RunConfig& config) {
         run.passes.push_back(config.source_path);
-        config.log_path = "changed";                 // restored after the pass
-        console_flags = 0;                           // restored after the pass
+        config.log_path = "changed";  // restored after the pass
+        if (stream_to_stdout) {
+            console_flags = 0;  // as a worker whose output is "CON" does
+        }
         return per_pass;
     });
     run.out = ::testing::internal::GetCapturedStdout();
@@ -91,6 +94,13 @@ TEST(Passes, DetailPrintsTheExitLine)
     ProgramRun run = run_with({"-detail", "a.ts"}, 7);
     EXPECT_EQ(run.exit_code, 7);
     EXPECT_EQ(run.out, "－ 終了します. ( 戻り値 : 7 )\n");
+}
+
+TEST(Passes, ExitLineStaysOutOfAStreamWrittenToStandardOutput)
+{
+    ProgramRun run = run_with({"-detail", "-mode", "extract", "a.ts", "-cappath", "CON"}, 4, true);
+    EXPECT_EQ(run.exit_code, 4);
+    EXPECT_EQ(run.out, "");
 }
 
 TEST(Passes, ProcessIdLineComesFirstAndNoSourceRunsNoPass)
