@@ -268,8 +268,14 @@ void report_progress(StreamPump& pump, PumpPacket& packet)
 {
     std::string percent;
     std::string offset;
+    if (!packet.drop && pump.hooks.progress_every_packet && !progress_visible()) {
+        // Through's per-packet line: nothing to show, so no position lookup either.
+        pump.packets_since_progress = 0;
+        return;
+    }
     const int64_t position = packet_position(pump, packet.data);
     if (position >= 0) {
+        pump.progress_position = position;
         offset = position_text(position);
         int64_t share = pump.total_size > 0 ? position * 100 / pump.total_size : 0;
         percent = format_text("%d %%", static_cast<int>(share > 100 ? 100 : share));
@@ -302,6 +308,15 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
     packet.data = data;
     packet.state = parse_packet(*pump.context, data);
     if (packet.state == nullptr || !packet.state->header_valid) {
+        return;
+    }
+    if (pump.hooks.take_packet != nullptr && pump.hooks.take_packet(pump, packet)) {
+        if (pump.slot->sync) {
+            pace_output(pump);
+        }
+        if (pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty()) {
+            offer_packet_to_plugins(*pump.args->plugin_host, data);
+        }
         return;
     }
     packet.drop = check_continuity(*pump.context, *packet.state);
@@ -416,11 +431,21 @@ void write_pump_packet(StreamPump& pump, const uint8_t* packet)
         return;
     }
     write_packets(*pump.writer, packet, kPacketSize);
-    if (pump.writer->failed) {
+    (void)check_pump_writer(pump);
+}
+
+bool check_pump_writer(StreamPump& pump)
+{
+    if (pump.write_failed) {
+        return false;
+    }
+    if (pump.writer && pump.writer->failed) {
         close_status_line();
         print_message(520, "－ 出力ファイルに書き込めません %s\n", pump.slot->output.c_str());
         pump.write_failed = true;
+        return false;
     }
+    return true;
 }
 
 int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& hooks)

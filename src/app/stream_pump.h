@@ -55,6 +55,10 @@ struct PumpHooks {
     /// Last step of every packet whose header parsed (display's dump); leave it null when there
     /// is nothing to do, it runs for every packet.
     void (*after_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// Right after the header parse; returning true takes the packet out of the pump's steps
+    /// (no continuity check, clocks, range gate, dispatch, write, progress line or after_packet):
+    /// it is still paced and offered to plug-ins (filter's caption packets).
+    bool (*take_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
     void* user = nullptr;  ///< the mode's own state
 
     /// Write the first packet that starts each of PCR, PTS and DTS (extract).
@@ -100,6 +104,8 @@ struct StreamPump {
     /// PMT packet is parsed (the table dispatch keeps it, so most packets skip the lookups).
     std::array<bool, kPidCount> plain_pid = {};
     std::vector<uint16_t> plain_pids;  ///< the PIDs marked in `plain_pid`
+    /// File position that the last progress or drop line computed (0 before the first one).
+    int64_t progress_position = 0;
     bool write_failed = false;
     bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
 };
@@ -122,5 +128,9 @@ std::string position_text(int64_t position);
 
 /// Hands one 188-byte packet to the output; a failed write ends the pump with one message.
 void write_pump_packet(StreamPump& pump, const uint8_t* packet);
+
+/// After bytes went to `pump.writer` by another route (a rebuilt table): a failed write ends
+/// the pump with the same one message. True when the writer has not failed.
+bool check_pump_writer(StreamPump& pump);
 
 }  // namespace qv

@@ -1,7 +1,9 @@
 #include "app/worker_entries.h"
 
 #include "app/extract_worker.h"
+#include "app/through_worker.h"
 #include "caption/display_worker.h"
+#include "ts/filter_worker.h"
 
 namespace qv {
 
@@ -32,10 +34,10 @@ int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
         starts[0] = {run_display_worker, 2};
         return 1;
     case RunMode::through:
-        starts[0] = {run_pending_worker, 3};
+        starts[0] = {run_through_worker, 3};
         return 1;
     case RunMode::filter:
-        starts[0] = {run_pending_worker, 4};
+        starts[0] = {run_filter_worker, 4};
         return 1;
     case RunMode::convert:
         starts[0] = {run_pending_worker, 5};
