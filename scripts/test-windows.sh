@@ -130,17 +130,19 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 # Wine takes its ANSI code page from the locale: Japanese gives 932, as on the users' machines.
 # The locale is compiled into the build folder, so the machine's locale list is left alone.
+if [ ! -e "$wine_dir/locale/ja_JP.UTF-8/LC_CTYPE" ]; then
+  mkdir -p "$wine_dir/locale"
+  localedef -i ja_JP -f UTF-8 "$wine_dir/locale/ja_JP.UTF-8"
+fi
 export LOCPATH=$wine_dir/locale
 export LANG=ja_JP.UTF-8
 unset LC_ALL LC_CTYPE
-if [ ! -d "$LOCPATH/ja_JP.UTF-8" ]; then
-  mkdir -p "$LOCPATH"
-  localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8"
-fi
-# With any standard stream left open, capturing the output of these two would hang.
-wineserver -p </dev/null >/dev/null 2>&1
+# wineserver refuses a prefix folder that does not exist yet; wineboot fills it. With any
+# standard stream left open, capturing the output of these two would hang.
+mkdir -p "$WINEPREFIX"
+wineserver -p </dev/null >/dev/null 2>&1 || echo "wineserver -p failed"
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-wineboot -i </dev/null >/dev/null 2>&1
+wineboot -i </dev/null >/dev/null 2>&1 || echo "wineboot -i failed"
 
 total_passed=0
 total_failed=0
