@@ -26,7 +26,7 @@ TEST(UsageText, ProgramNameFillsTheFourPlacesAndNothingElseChanges)
     ASSERT_EQ(lines.size(), 27u);
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(lines[0], "引数");
-    EXPECT_EQ(lines[1].rfind("\xE3\x80\x80quilvaren.exe[ -mode extract|merge|disaply|filter]", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("　quilvaren.exe[ -mode extract|merge|disaply|filter]", 0), 0u);
     EXPECT_EQ(lines[10], "　-cappath 字幕tsファイルパス　(省略時 参照tsファイルパス＋'.quilvaren'＋拡張子)");
     EXPECT_EQ(lines[11],
               "　-mergepath 字幕追加tsファイルパス　(省略時 参照tsファイルパス＋'.quilvarenMerge'＋拡張子)");
@@ -41,7 +41,7 @@ TEST(UsageText, ModeLinesKeepTheirTabsAndTheOldSpelling)
     EXPECT_EQ(lines[4], "　-mode　(省略時 display)");
     EXPECT_EQ(lines[7], "　　disaply\t参照tsファイルの字幕関連情報を表示する");
     for (int i = 5; i <= 8; ++i) {
-        EXPECT_EQ(lines[i].rfind("\xE3\x80\x80\xE3\x80\x80", 0), 0u) << i;  // two U+3000
+        EXPECT_EQ(lines[i].rfind("　　", 0), 0u) << i;  // two U+3000
         EXPECT_NE(lines[i].find('\t'), std::string::npos) << i;
     }
     EXPECT_EQ(lines[26], "　　開始前にキー入力待ちする");
