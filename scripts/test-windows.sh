@@ -49,14 +49,6 @@ fi
 # failing the step; an entry goes once its test passes under Wine. Everything else, the program
 # and every new test included, must build and pass.
 pending=(
-  # plain literals (CP932 on Windows) compared with UTF-8 text:
-  "ts_tests:SdtParse.EightServicesOfferedSixStored"
-  "ts_tests:SdtParse.LengthsPastTheirBoundsEndTheWalksAndOtherTablesAreIgnored"
-  "ts_tests:SdtParse.RealSdtGivesSixServicesWithTheirNames"
-  "ts_tests:SdtParse.UnchangedNameLeavesTextChangedClearAndANewNameSetsIt"
-  "ts_tests:EitParse.BrokenLengthsAndForeignTablesLeaveTheSlotsAlone"
-  "ts_tests:EitParse.PresentThenFollowingShiftsTheSlots"
-  "ts_tests:EitParse.UndefinedTimesGiveZeroAndNeverShift"
   "ts_tests:PmtRebuiltInterop.*"                           # runs a POSIX shell command
   "e2e_tests:RunPass.OutputThatIsTheSourceIsRefusedWhateverItsSpelling"  # text-mode file write
   "e2e_tests:DisplayMode.WrapAroundPredictionIsShownAndRepeatedAtTheEndOfThePass"  # UTF-8 "－" length

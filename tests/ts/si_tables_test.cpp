@@ -16,9 +16,11 @@ namespace {
 
 using test::Bytes;
 
-std::string utf8_of(const AribTextState& state)
+/// The stored text as the console shows it: UTF-8 on POSIX, CP932 on Windows, like the plain
+/// literals it is compared with.
+std::string shown_text(const AribTextState& state)
 {
-    return platform::utf16_to_utf8(platform::sjis_to_utf16(state.text));
+    return platform::sjis_to_native(state.text);
 }
 
 /// Feeds the packets of `stream` (whole 188-byte packets) to `handler`; the last result.
@@ -81,7 +83,7 @@ TEST(SdtParse, RealSdtGivesSixServicesWithTheirNames)
                                  {0x5DB8, "ＭＸワンセグ１"},     {0x5DB9, "ＭＸワンセグ２"}};
     for (size_t n = 0; n < 6; ++n) {
         EXPECT_EQ(services.service_ids[n], expected[n].id) << n;
-        EXPECT_EQ(utf8_of(services.service_names[n]), expected[n].name) << n;
+        EXPECT_EQ(shown_text(services.service_names[n]), expected[n].name) << n;
         EXPECT_TRUE(services.provider_names[n].text.empty()) << n;
         EXPECT_TRUE(services.service_names[n].text_changed) << n;
     }
@@ -122,8 +124,8 @@ TEST(SdtParse, EightServicesOfferedSixStored)
     const char* names[] = {"ＮＨＫ１", "ＮＨＫ２", "ＮＨＫ３", "ＮＨＫ４", "ＮＨＫ５", "ＮＨＫ６"};
     for (size_t n = 0; n < 6; ++n) {
         EXPECT_EQ(table.service_ids[n], 0x0401 + n) << n;
-        EXPECT_EQ(utf8_of(table.provider_names[n]), "ＮＨＫ") << n;
-        EXPECT_EQ(utf8_of(table.service_names[n]), names[n]) << n;
+        EXPECT_EQ(shown_text(table.provider_names[n]), "ＮＨＫ") << n;
+        EXPECT_EQ(shown_text(table.service_names[n]), names[n]) << n;
     }
 }
 
@@ -141,11 +143,11 @@ TEST(SdtParse, UnchangedNameLeavesTextChangedClearAndANewNameSetsIt)
     EXPECT_FALSE(context.services.service_names[0].text_changed);
     ASSERT_TRUE(feed_sdt(context, section_stream(sdt(kNameMx), 0x11, counter)));
     EXPECT_TRUE(context.services.service_names[0].text_changed);
-    EXPECT_EQ(utf8_of(context.services.service_names[0]), "ＭＸ");
+    EXPECT_EQ(shown_text(context.services.service_names[0]), "ＭＸ");
 
     // An empty name field leaves the held name alone.
     ASSERT_TRUE(feed_sdt(context, section_stream(sdt({}), 0x11, counter)));
-    EXPECT_EQ(utf8_of(context.services.service_names[0]), "ＭＸ");
+    EXPECT_EQ(shown_text(context.services.service_names[0]), "ＭＸ");
 }
 
 TEST(SdtParse, LengthsPastTheirBoundsEndTheWalksAndOtherTablesAreIgnored)
@@ -165,13 +167,13 @@ TEST(SdtParse, LengthsPastTheirBoundsEndTheWalksAndOtherTablesAreIgnored)
         context, section_stream(test::sdt_section(1, 4, test::concat_bytes({first, second})), 0x11,
                                 counter)));
     EXPECT_EQ(context.services.service_count, 1);
-    EXPECT_EQ(utf8_of(context.services.service_names[0]), "ＮＨＫ");
+    EXPECT_EQ(shown_text(context.services.service_names[0]), "ＮＨＫ");
 
     EXPECT_TRUE(feed_sdt(context, section_stream(test::sdt_section(1, 4, third), 0x11, counter)));
     EXPECT_EQ(context.services.service_count, 1);
     EXPECT_EQ(context.services.service_ids[0], 0x0403);
-    EXPECT_EQ(utf8_of(context.services.provider_names[0]), "ＭＸ");
-    EXPECT_EQ(utf8_of(context.services.service_names[0]), "ＮＨＫ");  // kept from before
+    EXPECT_EQ(shown_text(context.services.provider_names[0]), "ＭＸ");
+    EXPECT_EQ(shown_text(context.services.service_names[0]), "ＮＨＫ");  // kept from before
 
     // SDT other (0x46) and an SDT on another PID are not taken.
     Bytes other = test::sdt_section(1, 4, test::sdt_service(0x0500, {}));
@@ -221,8 +223,8 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
     EXPECT_EQ(events.latest.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
     EXPECT_EQ(events.latest.start_time.hour, 21);
     EXPECT_EQ(events.latest.duration.minutes, 54);
-    EXPECT_EQ(utf8_of(events.latest.name), "ＮＨＫ");
-    EXPECT_EQ(utf8_of(events.latest.text), "Ｔ");
+    EXPECT_EQ(shown_text(events.latest.name), "ＮＨＫ");
+    EXPECT_EQ(shown_text(events.latest.text), "Ｔ");
     EXPECT_TRUE(events.changed_name.text.empty());
 
     ASSERT_TRUE(
@@ -230,12 +232,12 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
     EXPECT_TRUE(events.shifted);
     EXPECT_EQ(events.preceding.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
     EXPECT_EQ(events.preceding.start_time.minute, 0);
-    EXPECT_EQ(utf8_of(events.preceding.name), "ＮＨＫ");
+    EXPECT_EQ(shown_text(events.preceding.name), "ＮＨＫ");
     EXPECT_EQ(events.latest.start_seconds, local_seconds(2015, 10, 21, 21, 54, 0));
     EXPECT_EQ(events.latest.start_time.minute, 54);
-    EXPECT_EQ(utf8_of(events.latest.name), "ＭＸ");
-    EXPECT_EQ(utf8_of(events.latest.text), "Ｔ");  // no text in the following event
-    EXPECT_EQ(utf8_of(events.changed_name), "ＭＸ");
+    EXPECT_EQ(shown_text(events.latest.name), "ＭＸ");
+    EXPECT_EQ(shown_text(events.latest.text), "Ｔ");  // no text in the following event
+    EXPECT_EQ(shown_text(events.changed_name), "ＭＸ");
     EXPECT_TRUE(events.changed_name.text_changed);
     EXPECT_TRUE(events.changed_text.text.empty());
 
@@ -244,8 +246,8 @@ TEST(EitParse, PresentThenFollowingShiftsTheSlots)
         feed_eit(context, section_stream(eit_with(1, 21, 0, kNameNhk, kText, 0), 0x26, counter)));
     EXPECT_FALSE(events.shifted);
     EXPECT_EQ(events.latest.start_seconds, local_seconds(2015, 10, 21, 21, 0, 0));
-    EXPECT_EQ(utf8_of(events.preceding.name), "ＮＨＫ");
-    EXPECT_EQ(utf8_of(events.changed_name), "ＭＸ");
+    EXPECT_EQ(shown_text(events.preceding.name), "ＮＨＫ");
+    EXPECT_EQ(shown_text(events.changed_name), "ＭＸ");
 }
 
 TEST(EitParse, UndefinedTimesGiveZeroAndNeverShift)
@@ -262,7 +264,7 @@ TEST(EitParse, UndefinedTimesGiveZeroAndNeverShift)
     EXPECT_EQ(context.events.latest.start_seconds, 0);
     EXPECT_EQ(context.events.latest.duration.hours, 0);
     EXPECT_EQ(context.events.latest.duration.minutes, 0);
-    EXPECT_EQ(utf8_of(context.events.latest.name), "ＭＸ");
+    EXPECT_EQ(shown_text(context.events.latest.name), "ＭＸ");
     EXPECT_EQ(context.events.preceding.start_seconds, 0);
 }
 
@@ -282,7 +284,7 @@ TEST(EitParse, BrokenLengthsAndForeignTablesLeaveTheSlotsAlone)
                                                   test::bcd_duration(1, 0, 0), descriptor));
     ASSERT_TRUE(feed_eit(context, section_stream(section, 0x12, counter)));
     EXPECT_TRUE(context.events.shifted);
-    EXPECT_EQ(utf8_of(context.events.latest.name), "ＮＨＫ");
+    EXPECT_EQ(shown_text(context.events.latest.name), "ＮＨＫ");
     EXPECT_TRUE(context.events.latest.text.text.empty());
 
     // descriptors_loop_length past the CRC_32: the event is not taken.
