@@ -44,20 +44,9 @@ size_t count_of(const std::string& text, const std::string& what)
     return count;
 }
 
-class DisplayMode : public ::testing::Test {
+class DisplayMode : public ScratchStreamTest {
 protected:
-    void SetUp() override { dir_ = make_scratch_directory("display"); }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string write_source(const StreamBytes& bytes, const std::string& name = "rec.ts")
-    {
-        EXPECT_TRUE(write_file_bytes(dir_ + name, bytes));
-        return dir_ + name;
-    }
-    std::string dir_;
+    DisplayMode() : ScratchStreamTest("display") {}
 };
 
 TEST_F(DisplayMode, EachChangedCaptionTextIsPrintedOnceInStreamOrder)

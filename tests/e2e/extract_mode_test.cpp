@@ -60,20 +60,9 @@ Broadcast make_broadcast(int seconds, bool captions = true)
     return made;
 }
 
-class ExtractMode : public ::testing::Test {
+class ExtractMode : public ScratchStreamTest {
 protected:
-    void SetUp() override { dir_ = make_scratch_directory("extract"); }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string write_source(const StreamBytes& bytes, const std::string& name = "rec.ts")
-    {
-        EXPECT_TRUE(write_file_bytes(dir_ + name, bytes));
-        return dir_ + name;
-    }
-    std::string dir_;
+    ExtractMode() : ScratchStreamTest("extract") {}
 };
 
 TEST_F(ExtractMode, CaptionTsHoldsTablesCaptionsAndTheFirstPacketOfEachClock)

@@ -101,20 +101,9 @@ bool is_pmt(uint16_t pid) { return pid == kPmtPid || pid == kPmt2Pid; }
 
 const uint8_t* packet_at(const StreamBytes& bytes, size_t index) { return &bytes[index * 188]; }
 
-class FilterMode : public ::testing::Test {
+class FilterMode : public ScratchStreamTest {
 protected:
-    void SetUp() override { dir_ = make_scratch_directory("filter"); }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string write_source(const StreamBytes& bytes)
-    {
-        EXPECT_TRUE(write_file_bytes(dir_ + "rec.ts", bytes));
-        return dir_ + "rec.ts";
-    }
-    std::string dir_;
+    FilterMode() : ScratchStreamTest("filter") {}
 };
 
 TEST_F(FilterMode, OutputIsTheInputWithoutCaptionsAndWithRebuiltPmts)

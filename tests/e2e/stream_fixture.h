@@ -1,5 +1,8 @@
 #pragma once
 // Streams and helpers shared by the whole-program tests of the stream modes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +29,27 @@ inline void put_program(StreamWriter& writer)
     put_section(writer, 0x0000, pat_section(1, kPmtPid));
     put_section(writer, kPmtPid, pmt_section(1, kPcrPid, kCaptionPid, kVideoPid));
 }
+
+/// A test of one stream mode in a scratch directory of its own, removed afterwards.
+class ScratchStreamTest : public ::testing::Test {
+protected:
+    explicit ScratchStreamTest(std::string label) : label_(std::move(label)) {}
+    void SetUp() override { dir_ = make_scratch_directory(label_); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    /// Writes the source stream into the scratch directory and returns its path.
+    std::string write_source(const StreamBytes& bytes, const std::string& name = "rec.ts")
+    {
+        EXPECT_TRUE(write_file_bytes(dir_ + name, bytes));
+        return dir_ + name;
+    }
+
+    std::string label_;
+    std::string dir_;
+};
 
 /// Runs the built program.
 inline ProgramRun run_quilvaren(const std::vector<std::string>& arguments,

@@ -24,19 +24,9 @@ StreamBytes make_stream(int seconds)
     return writer.bytes;
 }
 
-class ThroughMode : public ::testing::Test {
+class ThroughMode : public ScratchStreamTest {
 protected:
-    void SetUp() override { dir_ = make_scratch_directory("through"); }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string write_source(const StreamBytes& bytes)
-    {
-        EXPECT_TRUE(write_file_bytes(dir_ + "rec.ts", bytes));
-        return dir_ + "rec.ts";
-    }
+    ThroughMode() : ScratchStreamTest("through") {}
     ProgramRun run_through(const std::string& source, std::vector<std::string> more = {})
     {
         std::vector<std::string> arguments = {"-mode", "through", "-throughpath", dir_ + "out.ts"};
@@ -44,7 +34,6 @@ protected:
         arguments.push_back(source);
         return run_quilvaren(arguments);
     }
-    std::string dir_;
 };
 
 TEST_F(ThroughMode, CleanStreamIsCopiedPacketForPacket)
