@@ -91,6 +91,7 @@ void open_output(StreamPump& pump)
         pump.writer->handle = platform::standard_output();
         // No console text may mix with the stream on standard output.
         console_flags &= ~kConsoleTextOn;
+        (void)start_write_behind(*pump.writer);
         return;
     }
     if (starts_with(output, kSenderPrefix)) {
@@ -100,6 +101,9 @@ void open_output(StreamPump& pump)
     }
     pump.output_kind = OutputKind::file;
     pump.writer->handle = platform::create_for_writing(output);
+    // Writing on a thread of its own overlaps it with reading; without the thread every full
+    // buffer is written directly.
+    (void)start_write_behind(*pump.writer);
 }
 
 bool source_usable(const StreamPump& pump)
@@ -147,9 +151,11 @@ void position_source(StreamPump& pump)
 void close_pump(StreamPump& pump)
 {
     WorkerSlot& slot = *pump.slot;
-    if (pump.output_kind != OutputKind::none && pump.writer->pending > 0 && !pump.write_failed) {
-        flush_packets(*pump.writer);
-        if (pump.writer->failed) {
+    if (pump.output_kind != OutputKind::none) {
+        // Everything still pending or queued for the writer thread reaches the output before
+        // its handle closes.
+        finish_packets(*pump.writer);
+        if (pump.writer->failed && !pump.write_failed) {
             print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
             pump.write_failed = true;
         }

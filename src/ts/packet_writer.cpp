@@ -15,9 +15,31 @@ void mark_failed(PacketWriter& writer, int error_code)
     writer.failed = true;
 }
 
-/// Hands all pending bytes on; what is not handed on moves to the front and stays pending.
-size_t hand_on(PacketWriter& writer)
+/// Where the pending bytes live: the writer's own buffer, or the window of its writer thread.
+uint8_t* pending_area(PacketWriter& writer)
 {
+    return writer.behind ? writer.behind->window() : writer.buffer.data();
+}
+
+/// Passes the pending bytes to the writer thread; `send_now` also sends the chunk they joined.
+/// Once the thread reported a failed write, the writer is failed too.
+size_t hand_on_behind(PacketWriter& writer, bool send_now)
+{
+    const size_t pending = writer.pending > 0 ? static_cast<size_t>(writer.pending) : 0;
+    writer.behind->advance(pending, send_now);
+    writer.pending = 0;
+    if (writer.behind->failed()) {
+        mark_failed(writer, writer.behind->error_code());
+    }
+    return pending;
+}
+
+/// Hands all pending bytes on; what is not handed on moves to the front and stays pending.
+size_t hand_on(PacketWriter& writer, bool flush)
+{
+    if (writer.behind) {
+        return hand_on_behind(writer, flush);
+    }
     if (writer.pending <= 0) {
         return 0;
     }
@@ -62,13 +84,13 @@ size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
     }
     const size_t capacity = std::min(static_cast<size_t>(writer.capacity), writer.buffer.size());
     if (data == nullptr || length == 0) {
-        return hand_on(writer);  // a flush request
+        return hand_on(writer, true);  // a flush request
     }
     size_t handed = 0;
     while (length > 0) {
         if (static_cast<size_t>(writer.pending) >= capacity) {
             // Still full from a failed or short write: retry it before taking more.
-            const size_t retried = hand_on(writer);
+            const size_t retried = hand_on(writer, false);
             handed += retried;
             if (retried == 0) {
                 mark_failed(writer, writer.error_code);
@@ -78,15 +100,45 @@ size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
         // Everything the call brings is stored: a run of several packets that meets a full
         // buffer continues behind the flush instead of losing its tail.
         const size_t count = std::min(length, capacity - static_cast<size_t>(writer.pending));
-        std::memcpy(writer.buffer.data() + writer.pending, data, count);
+        std::memcpy(pending_area(writer) + writer.pending, data, count);
         writer.pending += static_cast<int32_t>(count);
         data += count;
         length -= count;
         if (static_cast<size_t>(writer.pending) >= capacity) {
-            handed += hand_on(writer);
+            handed += hand_on(writer, false);
         }
     }
     return handed;
+}
+
+bool start_write_behind(PacketWriter& writer)
+{
+    if (writer.behind || writer.handle == platform::kClosedHandle) {
+        return false;
+    }
+    auto behind = std::make_unique<WriteBehind>(writer.buffer.size());
+    if (!behind->start(writer.handle)) {
+        return false;
+    }
+    // Bytes already pending move into the first window.
+    if (writer.pending > 0) {
+        std::memcpy(behind->window(), writer.buffer.data(), static_cast<size_t>(writer.pending));
+    }
+    writer.behind = std::move(behind);
+    return true;
+}
+
+void finish_packets(PacketWriter& writer)
+{
+    flush_packets(writer);
+    if (!writer.behind) {
+        return;
+    }
+    writer.behind->wait_until_written();
+    if (writer.behind->failed()) {
+        mark_failed(writer, writer.behind->error_code());
+    }
+    writer.behind.reset();
 }
 
 }  // namespace qv

@@ -4,10 +4,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "external/sendtstcp_api.h"
 #include "platform/file.h"
 #include "ts/ts_packet.h"
+#include "ts/write_behind.h"
 
 namespace qv {
 
@@ -26,6 +28,9 @@ struct PacketWriter {
     /// incomplete; the worker reports it and ends.
     bool failed = false;
     int error_code = 0;  ///< OS error of the first failed write (0 when none was reported)
+    /// For a file or standard output: the writer thread that takes the full buffers, which then
+    /// live inside its chunks instead of `buffer`. Null: each full buffer is written at once.
+    std::unique_ptr<WriteBehind> behind;
 };
 
 /// True when the writer has a handle, or a sender id with a bound "AddSendDataDLL".
@@ -38,5 +43,12 @@ bool has_destination(const PacketWriter& writer);
 size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length);
 /// Hands on all pending bytes; returns the count handed on.
 inline size_t flush_packets(PacketWriter& writer) { return write_packets(writer, nullptr, 0); }
+
+/// Moves the writing of the writer's file or standard output onto a thread of its own. False
+/// (and nothing changes) when the writer has no handle or the thread cannot start.
+bool start_write_behind(PacketWriter& writer);
+/// Hands on all pending bytes and waits until they, and everything handed on before, reached
+/// the destination; `failed` then tells whether all of it did. Ends the writer thread.
+void finish_packets(PacketWriter& writer);
 
 }  // namespace qv

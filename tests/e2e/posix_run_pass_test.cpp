@@ -51,5 +51,28 @@ TEST(PosixRunPass, FailedWritesAreReportedOnceAndNoDeviceIsDeleted)
     std::filesystem::remove_all(dir, ignored);
 }
 
+TEST(PosixRunPass, CopyingModesReportAFailedWriteOnceAndEndThePass)
+{
+    // Several MiB, so the output is written on its writer thread in many chunks.
+    StreamWriter writer;
+    put_program(writer);
+    for (int64_t i = 0; i < 40000; ++i) {
+        put_pcr(writer, kPcrPid, 900000 + i * 2700);
+    }
+    const std::string dir = make_scratch_directory("posixpass");
+    ASSERT_TRUE(write_file_bytes(dir + "rec.ts", writer.bytes));
+    const std::string message = "－ 出力ファイルに書き込めません /dev/full\n";
+    for (const std::string mode : {"through", "filter"}) {
+        const ProgramRun run = run_quilvaren(
+            {"-mode", mode, "-noprogress", "-" + mode + "path", "/dev/full", dir + "rec.ts"});
+        const size_t at = run.out.find(message);
+        EXPECT_NE(at, std::string::npos) << mode << ": " << run.out;
+        EXPECT_EQ(run.out.find(message, at + 1), std::string::npos) << mode << ": " << run.out;
+    }
+    EXPECT_TRUE(std::ifstream("/dev/full").good());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 }  // namespace
 }  // namespace qv::test

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,106 @@ TEST_F(FileOutput, FailedWriteKeepsTheBlockPendingDropsLaterDataAndStaysFailed)
     EXPECT_EQ(flush_packets(writer_), 0u);
     EXPECT_TRUE(writer_.failed);
     EXPECT_EQ(file_length(), 0);
+}
+
+/// Packets whose payload bytes count up, so any lost, doubled or reordered packet shows.
+Bytes numbered_packets(size_t count)
+{
+    Bytes all;
+    for (size_t i = 0; i < count; ++i) {
+        Bytes packet = test::make_packet(0x100, static_cast<uint8_t>(i & 0x0F));
+        for (size_t j = 4; j + 4 <= packet.size(); j += 4) {
+            const uint32_t value = static_cast<uint32_t>(i * 64 + j);
+            std::memcpy(packet.data() + j, &value, 4);
+        }
+        all.insert(all.end(), packet.begin(), packet.end());
+    }
+    return all;
+}
+
+class WriteBehindOutput : public FileOutput {
+protected:
+    Bytes file_bytes()
+    {
+        Bytes bytes(static_cast<size_t>(file_length()));
+        platform::NativeHandle handle = platform::open_for_reading(path_);
+        size_t got = 0;
+        EXPECT_EQ(platform::read_file(handle, bytes.data(), bytes.size(), got),
+                  platform::IoStatus::ok);
+        EXPECT_EQ(got, bytes.size());
+        platform::close_handle(handle);
+        return bytes;
+    }
+};
+
+TEST_F(WriteBehindOutput, ManyChunksArriveWholeAndInOrderWhateverTheCallSizes)
+{
+    writer_.handle = platform::create_for_writing(path_);
+    ASSERT_NE(writer_.handle, platform::kClosedHandle);
+    // A few packets pending before the thread starts move along with it.
+    const size_t chunk_packets = kWriteBehindChunkBuffers * 256;
+    const Bytes stream = numbered_packets(chunk_packets * (kWriteBehindChunkCount + 2) + 77);
+    size_t offset = 3 * 188;
+    (void)write_packets(writer_, stream.data(), offset);
+    ASSERT_TRUE(start_write_behind(writer_));
+    // Runs of 1, 2, ... 7 packets: they straddle the buffer and chunk ends.
+    for (size_t run = 1; offset < stream.size(); run = run % 7 + 1) {
+        const size_t length = std::min(run * 188, stream.size() - offset);
+        (void)write_packets(writer_, stream.data() + offset, length);
+        offset += length;
+    }
+    finish_packets(writer_);
+    EXPECT_FALSE(writer_.failed);
+    EXPECT_FALSE(writer_.behind);
+    EXPECT_TRUE(file_bytes() == stream) << "the file differs from the packets written";
+}
+
+TEST_F(WriteBehindOutput, FlushSendsAPartChunkAtOnceAndWritingGoesOn)
+{
+    writer_.handle = platform::create_for_writing(path_);
+    ASSERT_NE(writer_.handle, platform::kClosedHandle);
+    ASSERT_TRUE(start_write_behind(writer_));
+    const Bytes stream = numbered_packets(600);
+    (void)write_packets(writer_, stream.data(), 300 * 188);  // one full buffer and 44 packets
+    EXPECT_EQ(flush_packets(writer_), 44u * 188);
+    writer_.behind->wait_until_written();
+    EXPECT_EQ(file_length(), 300 * 188);  // the paced output is on disk before the pause
+
+    (void)write_packets(writer_, stream.data() + 300 * 188, 300 * 188);
+    finish_packets(writer_);
+    EXPECT_TRUE(file_bytes() == stream);
+}
+
+TEST_F(WriteBehindOutput, FailedWriteMarksTheWriterWithoutHoldingItUp)
+{
+    {
+        platform::NativeHandle create = platform::create_for_writing(path_);
+        platform::close_handle(create);
+    }
+    writer_.handle = platform::open_for_reading(path_);  // writes to it fail
+    ASSERT_NE(writer_.handle, platform::kClosedHandle);
+    ASSERT_TRUE(start_write_behind(writer_));
+    // Far more than the chunks in flight: after the failure the rest is discarded, not waited on.
+    const Bytes packet = test::make_packet(0x100, 0);
+    const size_t packets = kWriteBehindChunkBuffers * 256 * (kWriteBehindChunkCount * 3);
+    for (size_t i = 0; i < packets; ++i) {
+        (void)write_packets(writer_, packet.data(), packet.size());
+    }
+    finish_packets(writer_);
+    EXPECT_TRUE(writer_.failed);
+    EXPECT_NE(writer_.error_code, 0);
+    EXPECT_EQ(file_length(), 0);
+}
+
+TEST(WriteBehindStart, NeedsAHandleAndStartsOnce)
+{
+    PacketWriter writer;
+    EXPECT_FALSE(start_write_behind(writer));
+    writer.handle = platform::standard_output();
+    ASSERT_TRUE(start_write_behind(writer));
+    EXPECT_FALSE(start_write_behind(writer));
+    finish_packets(writer);  // nothing was written: nothing appears on standard output
+    EXPECT_FALSE(writer.failed);
 }
 
 }  // namespace

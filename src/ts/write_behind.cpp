@@ -1,0 +1,129 @@
+// The writer thread of an output and the chunks it writes.
+#include "ts/write_behind.h"
+
+#include <new>
+
+namespace qv {
+
+WriteBehind::WriteBehind(size_t buffer_size)
+    : buffer_size_(buffer_size), chunk_size_(buffer_size * kWriteBehindChunkBuffers)
+{
+}
+
+WriteBehind::~WriteBehind()
+{
+    if (!started_) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();  // the thread writes what is queued before it ends
+}
+
+bool WriteBehind::start(platform::NativeHandle handle)
+{
+    if (started_ || buffer_size_ == 0) {
+        return false;
+    }
+    chunks_.resize(kWriteBehindChunkCount);
+    for (Chunk& chunk : chunks_) {
+        chunk.bytes.reset(new (std::nothrow) uint8_t[chunk_size_]);
+        if (!chunk.bytes) {
+            chunks_.clear();
+            return false;
+        }
+    }
+    for (size_t i = 1; i < chunks_.size(); ++i) {
+        available_.push_back(i);
+    }
+    current_ = 0;
+    window_ = chunks_[0].bytes.get();
+    handle_ = handle;
+    started_ = thread_.start([this] { write_chunks(); });
+    if (!started_) {
+        chunks_.clear();
+        available_.clear();
+        window_ = nullptr;
+    }
+    return started_;
+}
+
+void WriteBehind::advance(size_t bytes, bool send_now)
+{
+    Chunk& chunk = chunks_[current_];
+    chunk.length += bytes < buffer_size_ ? bytes : buffer_size_;
+    if (chunk.length + buffer_size_ > chunk_size_ || (send_now && chunk.length > 0)) {
+        send_current_chunk();
+    }
+    window_ = chunks_[current_].bytes.get() + chunks_[current_].length;
+}
+
+void WriteBehind::send_current_chunk()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    queued_.push_back(current_);
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !available_.empty(); });
+    current_ = available_.front();
+    available_.pop_front();
+    chunks_[current_].length = 0;
+}
+
+void WriteBehind::wait_until_written()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
+}
+
+bool WriteBehind::failed() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+}
+
+int WriteBehind::error_code() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_code_;
+}
+
+/// The thread: writes the queued chunks in order until closing with nothing queued. After a
+/// failed write the rest is given back unwritten, so the worker is never held up by it.
+void WriteBehind::write_chunks()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return !queued_.empty() || closing_; });
+        if (queued_.empty()) {
+            return;
+        }
+        const size_t index = queued_.front();
+        queued_.pop_front();
+        writing_ = true;
+        const bool skip = failed_;
+        lock.unlock();
+
+        const Chunk& chunk = chunks_[index];
+        size_t written = 0;
+        bool ok = true;
+        int error = 0;
+        if (!skip) {
+            ok = platform::write_file(handle_, chunk.bytes.get(), chunk.length, written);
+            error = ok ? 0 : platform::last_error();
+        }
+
+        lock.lock();
+        if (!skip && (!ok || written < chunk.length)) {
+            failed_ = true;
+            error_code_ = error;
+        }
+        writing_ = false;
+        available_.push_back(index);
+        changed_.notify_all();
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,83 @@
+#pragma once
+// Writing an output on a thread of its own. The write buffers of a PacketWriter are laid one
+// after the other into a chunk of several buffers; a full chunk goes to the writer thread as one
+// large write while the worker goes on reading and filling the next chunk. The bytes and their
+// order are exactly those of the write buffers; only the size of the write calls differs.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/thread.h"
+
+namespace qv {
+
+/// 16 write buffers of 48128 bytes: 770048 bytes, a whole number of 4 KiB pages, so the writes
+/// of a long run stay page-aligned in the file.
+inline constexpr size_t kWriteBehindChunkBuffers = 16;
+/// Chunks in flight: one being filled, the others queued or being written.
+inline constexpr size_t kWriteBehindChunkCount = 4;
+
+class WriteBehind {
+public:
+    /// `buffer_size` is the size of one write buffer (the window handed out at a time).
+    explicit WriteBehind(size_t buffer_size);
+    ~WriteBehind();  ///< waits for every queued write
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    /// Allocates the chunks and starts the thread that writes to `handle` (borrowed: it stays
+    /// open until finish() has returned). False when memory or the thread is not available;
+    /// the caller then writes directly.
+    [[nodiscard]] bool start(platform::NativeHandle handle);
+
+    /// Where the current write buffer lives: `buffer_size` bytes inside the chunk being filled.
+    uint8_t* window() const { return window_; }
+
+    /// The first `bytes` of the window are done: the next window follows them in the chunk. A
+    /// chunk without room for another window goes to the thread, and so does a partly filled
+    /// one when `send_now` is set. Waits only when every chunk is in flight.
+    void advance(size_t bytes, bool send_now);
+
+    /// Waits until every queued chunk has been written (the window's bytes are not queued by
+    /// this: advance them first).
+    void wait_until_written();
+
+    /// True once a write failed or fell short; later chunks are discarded unwritten.
+    bool failed() const;
+    /// The OS error code of the failed write (0 when the write fell short without one).
+    int error_code() const;
+
+private:
+    struct Chunk {
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t length = 0;
+    };
+
+    void write_chunks();
+    void send_current_chunk();
+
+    size_t buffer_size_;
+    size_t chunk_size_;
+    platform::NativeHandle handle_ = platform::kClosedHandle;
+    std::vector<Chunk> chunks_;
+    size_t current_ = 0;  ///< index of the chunk being filled
+    uint8_t* window_ = nullptr;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<size_t> queued_;      ///< chunks waiting for the thread, oldest first
+    std::deque<size_t> available_;   ///< chunks free to be filled
+    bool writing_ = false;           ///< the thread holds a chunk
+    bool closing_ = false;
+    bool failed_ = false;
+    int error_code_ = 0;
+    platform::Thread thread_;
+    bool started_ = false;
+};
+
+}  // namespace qv
