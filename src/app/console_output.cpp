@@ -25,6 +25,20 @@ std::mutex g_log_mutex;
 
 bool console_text_on() { return (console_flags.load() & kConsoleTextOn) != 0; }
 
+// Status lines waiting to be written; every console write from a thread takes the mutex and
+// writes them first, so the order of the console's bytes is the order they were printed in.
+constexpr size_t kStatusGatherLimit = 65536;
+std::mutex g_console_mutex;
+std::string g_status_lines;
+
+void write_status_lines_locked()
+{
+    if (!g_status_lines.empty()) {
+        platform::write_stdout(g_status_lines);
+        g_status_lines.clear();
+    }
+}
+
 }  // namespace
 
 void set_log_file(const std::string& path)
@@ -59,6 +73,8 @@ void append_log(std::string_view text)
 void emit_message(std::string_view text)
 {
     if (console_text_on() && !text.empty()) {
+        std::lock_guard<std::mutex> lock(g_console_mutex);
+        write_status_lines_locked();
         platform::write_stdout(text);
     }
     if ((log_active.load() & kLogOn) != 0) {
@@ -95,12 +111,27 @@ void print_status_line(std::string_view text)
     if (!progress_visible()) {
         return;
     }
-    platform::write_stdout(text);
+    std::lock_guard<std::mutex> lock(g_console_mutex);
+    if (g_status_lines.capacity() < kStatusGatherLimit) {
+        g_status_lines.reserve(kStatusGatherLimit);
+    }
+    g_status_lines.append(text);
+    if (g_status_lines.size() >= kStatusGatherLimit - 512) {
+        write_status_lines_locked();
+    }
     line_closed = false;
+}
+
+void flush_status_lines()
+{
+    std::lock_guard<std::mutex> lock(g_console_mutex);
+    write_status_lines_locked();
 }
 
 void close_status_line()
 {
+    std::lock_guard<std::mutex> lock(g_console_mutex);
+    write_status_lines_locked();
     if (!line_closed.load() && progress_visible()) {
         platform::write_stdout("\r\n");
     }

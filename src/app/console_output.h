@@ -43,8 +43,13 @@ void append_log(std::string_view text);
 /// True when console text is on and progress lines are not switched off.
 bool progress_visible();
 /// Prints a status line that the next one overwrites (it ends in "\r"); shown only when
-/// progress_visible(). Clears line_closed.
+/// progress_visible(). Clears line_closed. Status lines are gathered and written together when
+/// 64 KiB have come together, before any other console text, and at flush_status_lines(): the
+/// console receives exactly the same bytes in the same order, in fewer writes.
 void print_status_line(std::string_view text);
+/// Writes the status lines gathered so far. The stream pump calls it before each read from its
+/// source, so a line is never held back while the input is waited for.
+void flush_status_lines();
 /// Ends an open status line with "\r\n" before a message that must stay visible.
 void close_status_line();
 

@@ -138,19 +138,26 @@ void position_source(StreamPump& pump)
         pump.total_size = size;
     }
     int64_t position = 0;
+    bool moved = false;
     if (pump.start_offset > 0) {
-        (void)platform::seek_file(pump.input.handle, pump.start_offset,
-                                  platform::SeekOrigin::begin, position);
+        moved = platform::seek_file(pump.input.handle, pump.start_offset,
+                                    platform::SeekOrigin::begin, position);
     } else if (pump.start_offset < 0) {
         // -1 is the end of the file, -189 the last packet.
-        (void)platform::seek_file(pump.input.handle, pump.start_offset + 1,
-                                  platform::SeekOrigin::end, position);
+        moved = platform::seek_file(pump.input.handle, pump.start_offset + 1,
+                                    platform::SeekOrigin::end, position);
     }
+    if (!moved && !platform::seek_file(pump.input.handle, 0, platform::SeekOrigin::current,
+                                       position)) {
+        position = 0;
+    }
+    pump.source_origin = position;
 }
 
 void close_pump(StreamPump& pump)
 {
     WorkerSlot& slot = *pump.slot;
+    flush_status_lines();
     if (pump.output_kind != OutputKind::none) {
         // Everything still pending or queued for the writer thread reaches the output before
         // its handle closes.
@@ -240,6 +247,7 @@ void pace_output(StreamPump& pump)
     if (pump.output_kind != OutputKind::none) {
         flush_packets(*pump.writer);
     }
+    flush_status_lines();
     do {
         pump_messages();
         platform::sleep_ms(kPacingSleepMs);
@@ -251,51 +259,131 @@ void pace_output(StreamPump& pump)
              context.wall_clock.current_seconds < context.pts_clock.current_seconds);
 }
 
-std::string joined_line(const std::string* pieces, size_t count)
-{
-    // " , " goes between a non-empty piece and any non-empty piece after it.
-    std::string line;
-    for (size_t i = 0; i < count; ++i) {
-        line += pieces[i];
-        if (pieces[i].empty()) {
-            continue;
+/// A console line of pieces with " , " between the non-empty ones, built without allocating:
+/// through mode builds one per packet.
+class JoinedLine {
+public:
+    explicit JoinedLine(std::string_view lead) { append(lead); }
+
+    void add(std::string_view piece)
+    {
+        if (piece.empty()) {
+            return;
         }
-        for (size_t j = i + 1; j < count; ++j) {
-            if (!pieces[j].empty()) {
-                line += " , ";
-                break;
-            }
+        if (pieces_++ > 0) {
+            append(" , ");
         }
+        append(piece);
     }
-    return line;
+    void append(std::string_view text)
+    {
+        const size_t count = std::min(text.size(), sizeof text_ - 1 - length_);
+        std::memcpy(text_ + length_, text.data(), count);
+        length_ += count;
+    }
+    std::string_view text() const { return {text_, length_}; }
+    const char* c_str()
+    {
+        text_[length_] = '\0';
+        return text_;
+    }
+
+private:
+    char text_[320];
+    size_t length_ = 0;
+    int pieces_ = 0;
+};
+
+/// Writes `value` in decimal with at least `width` digits (zero-filled) at `out`; returns the
+/// characters written (at most 20). The progress line is built once per packet in through mode,
+/// where printf's cost would dominate.
+size_t put_decimal(char* out, uint64_t value, int width)
+{
+    char digits[20];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && count < sizeof digits);
+    while (count < static_cast<size_t>(width) && count < sizeof digits) {
+        digits[count++] = '0';
+    }
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = digits[count - 1 - i];
+    }
+    return count;
+}
+
+/// Writes `value` in upper-case hexadecimal at `out`; returns the characters written (1 to 16).
+size_t put_hex(char* out, uint64_t value)
+{
+    char digits[16];
+    size_t count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[value & 0x0F];
+        value >>= 4;
+    } while (value != 0);
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = digits[count - 1 - i];
+    }
+    return count;
+}
+
+/// "PCR h:mm:ss.mmm" of a clock time.
+std::string_view clock_piece(char (&buffer)[48], const ClockTime& time)
+{
+    if (time.hours < 0 || time.minutes < 0 || time.seconds < 0 || time.milliseconds < 0) {
+        const int length = std::snprintf(buffer, sizeof buffer, "PCR %d:%02d:%02d.%03d",
+                                         time.hours, time.minutes, time.seconds,
+                                         time.milliseconds);
+        return {buffer, length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), 47)};
+    }
+    size_t length = 0;
+    std::memcpy(buffer, "PCR ", 4);
+    length = 4;
+    length += put_decimal(buffer + length, static_cast<uint64_t>(time.hours), 1);
+    buffer[length++] = ':';
+    length += put_decimal(buffer + length, static_cast<uint64_t>(time.minutes), 2);
+    buffer[length++] = ':';
+    length += put_decimal(buffer + length, static_cast<uint64_t>(time.seconds), 2);
+    buffer[length++] = '.';
+    length += put_decimal(buffer + length, static_cast<uint64_t>(time.milliseconds), 3);
+    return {buffer, length};
 }
 
 void report_progress(StreamPump& pump, PumpPacket& packet)
 {
-    std::string percent;
-    std::string offset;
     if (!packet.drop && pump.hooks.progress_every_packet && !progress_visible()) {
         // Through's per-packet line: nothing to show, so no position lookup either.
         pump.packets_since_progress = 0;
         return;
     }
+    char percent_text[16];
+    char offset_text[24];
+    char pcr_text[48];
+    std::string_view percent;
+    std::string_view offset;
     const int64_t position = packet_position(pump, packet.data);
     if (position >= 0) {
         pump.progress_position = position;
-        offset = position_text(position);
-        int64_t share = pump.total_size > 0 ? position * 100 / pump.total_size : 0;
-        percent = format_text("%d %%", static_cast<int>(share > 100 ? 100 : share));
+        std::memcpy(offset_text, "+0x", 3);
+        offset = {offset_text, 3 + put_hex(offset_text + 3, static_cast<uint64_t>(position))};
+        const int64_t share = pump.total_size > 0 ? position * 100 / pump.total_size : 0;
+        const size_t digits =
+            put_decimal(percent_text, static_cast<uint64_t>(share > 100 ? 100 : share), 1);
+        std::memcpy(percent_text + digits, " %", 2);
+        percent = {percent_text, digits + 2};
     }
-    const ClockTime& time = current_clock(pump).current_time;
-    const std::string pcr = format_text("PCR %d:%02d:%02d.%03d", time.hours, time.minutes,
-                                        time.seconds, time.milliseconds);
+    const std::string_view pcr = clock_piece(pcr_text, current_clock(pump).current_time);
     if (packet.drop) {
         if (pump.config->report_drops) {
             close_status_line();
-            const std::string tail[3] = {pcr, pump.tot_text, offset};
+            JoinedLine tail("");
+            tail.add(pcr);
+            tail.add(pump.tot_text);
+            tail.add(offset);
             print_message(520, "DROP : PID 0x%04X , %" PRId64 " Drop , %s \r\n",
-                          packet.state->pid, packet.state->drops,
-                          joined_line(tail, 3).c_str());
+                          packet.state->pid, packet.state->drops, tail.c_str());
             line_closed = true;
         }
         if (pump.hooks.progress_every_packet) {
@@ -303,8 +391,13 @@ void report_progress(StreamPump& pump, PumpPacket& packet)
         }
         return;
     }
-    const std::string pieces[4] = {percent, pcr, pump.tot_text, offset};
-    print_status_line("－ " + joined_line(pieces, 4) + "\r");
+    JoinedLine line("－ ");
+    line.add(percent);
+    line.add(pcr);
+    line.add(pump.tot_text);
+    line.add(offset);
+    line.append("\r");
+    print_status_line(line.text());
     pump.packets_since_progress = 0;
 }
 
@@ -366,6 +459,14 @@ bool read_came_back_empty(const PacketReadBuffer& reader, uint32_t cursor, uint3
     return had_to_read && reader.cursor == 0 && reader.valid_length == tail;
 }
 
+/// True when the block holds no whole packet beyond the cursor: the next read_packet call reads
+/// from the source.
+bool next_read_may_wait(const PacketReadBuffer& reader)
+{
+    return reader.awaiting_more || reader.cursor >= reader.valid_length ||
+           reader.valid_length - reader.cursor <= kPacketSize;
+}
+
 void pump_packets(StreamPump& pump)
 {
     const bool polled = pump.source_kind == SourceKind::tuner;
@@ -378,6 +479,9 @@ void pump_packets(StreamPump& pump)
         ++pump.packets_since_progress;
         if (stop_asked()) {
             break;
+        }
+        if (next_read_may_wait(pump.reader)) {
+            flush_status_lines();  // no progress line is held back while the source is waited for
         }
         const uint8_t* data = nullptr;
         const uint32_t cursor_before = pump.reader.cursor;
@@ -417,11 +521,8 @@ int64_t packet_position(const StreamPump& pump, const uint8_t* packet)
         return -1;
     }
     // The block holds the bytes just before the file position, so its start lies valid_length
-    // bytes before it.
-    int64_t position = 0;
-    if (!platform::seek_file(pump.input.handle, 0, platform::SeekOrigin::current, position)) {
-        return -1;
-    }
+    // bytes before it. The position is counted, not asked of the file on every packet.
+    const int64_t position = pump.source_origin + static_cast<int64_t>(pump.reader.bytes_read);
     const int64_t block_start = position - static_cast<int64_t>(pump.reader.valid_length);
     return block_start + (packet - pump.reader.block.get());
 }

@@ -84,6 +84,7 @@ struct StreamPump {
     SourceKind source_kind = SourceKind::invalid;
     std::string source_path;  ///< the path opened (a pipe's native path), without ";offset"
     int64_t start_offset = 0;
+    int64_t source_origin = 0;  ///< file position of a file source when reading began
     int64_t total_size = 1;
     PacketSource input;
     PacketReadBuffer reader;

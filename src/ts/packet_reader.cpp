@@ -44,6 +44,7 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
         return Refill::empty;
     }
     reader.valid_length = tail + static_cast<uint32_t>(got);
+    reader.bytes_read += got;
     reader.awaiting_more = false;
     return Refill::read;
 }

@@ -29,6 +29,7 @@ struct PacketReadBuffer {
     uint32_t cursor = 0;        ///< offset of the first byte not yet delivered
     uint32_t valid_length = 0;  ///< valid bytes from the start of the block
     uint32_t remaining = 0;     ///< valid bytes after the packet just delivered
+    uint64_t bytes_read = 0;    ///< bytes read from the source into the block so far
     /// The last scan stopped at a possible packet start whose confirming sync byte has not been
     /// read yet: the next call reads before scanning again.
     bool awaiting_more = false;

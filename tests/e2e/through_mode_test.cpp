@@ -81,6 +81,18 @@ TEST_F(ThroughMode, EachDropCountsIntoTheResultWithOrWithoutDropLines)
     EXPECT_NE(run.out.find("DROP : PID 0x0100 , 2 Drop , ", at), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("0x0100 : 0x06 : 2 Drops : 3 Total \r\n"), std::string::npos)
         << run.out;
+
+    // With progress lines: each drop line closes the status line before it, and the status
+    // lines go on after it, in the order they were printed.
+    run = run_through(source, {"-drop"});
+    EXPECT_EQ(run.exit_code, 2);
+    const std::string around_first =
+        "PCR 0:00:00.000 , +0x234\r\r\nDROP : PID 0x0100 , 1 Drop , PCR 0:00:00.000 , +0x2F0 "
+        "\r\n";
+    EXPECT_NE(run.out.find(around_first), std::string::npos) << run.out;
+    const std::string around_second =
+        "\r\nDROP : PID 0x0100 , 2 Drop , PCR 0:00:00.000 , +0x3AC \r\n";
+    EXPECT_NE(run.out.find(around_second), std::string::npos) << run.out;
 }
 
 TEST_F(ThroughMode, DurationWritesOnlyTheRangesAndStopsAfterTheLast)
@@ -118,6 +130,32 @@ TEST_F(ThroughMode, StandardOutputCarriesTheStreamAndNothingElse)
     EXPECT_EQ(StreamBytes(run.out.begin(),
                           run.out.begin() + static_cast<std::ptrdiff_t>(bytes.size())),
               bytes);
+}
+
+TEST_F(ThroughMode, ProgressLineFollowsEveryPacketInOrder)
+{
+    // Over 2 MiB: several reads from the source, and far more status text than is gathered
+    // before a console write.
+    StreamWriter writer;
+    put_program(writer);
+    for (int64_t i = 0; i < 12000; ++i) {
+        put_pcr(writer, kPcrPid, 900000 + static_cast<uint64_t>(i) * 2700);
+    }
+    const ProgramRun run = run_through(write_source(writer.bytes));
+    EXPECT_EQ(run.exit_code, 0);
+    std::vector<uint64_t> offsets;
+    for (size_t at = run.out.find(" , +0x"); at != std::string::npos;
+         at = run.out.find(" , +0x", at + 1)) {
+        const size_t end = run.out.find('\r', at);
+        ASSERT_NE(end, std::string::npos);
+        offsets.push_back(std::stoull(run.out.substr(at + 6, end - at - 6), nullptr, 16));
+    }
+    ASSERT_EQ(offsets.size(), writer.bytes.size() / 188);
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        ASSERT_EQ(offsets[i], i * 188) << "line " << i;
+    }
+    const std::string last = run.out.substr(run.out.rfind("PCR "));
+    EXPECT_EQ(last.substr(0, last.find(" , ")), "PCR 0:05:59.970");  // 11999 × 30 ms
 }
 
 TEST_F(ThroughMode, OutputStaysWhenNothingWasCounted)
