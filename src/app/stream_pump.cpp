@@ -167,7 +167,7 @@ void close_pump(StreamPump& pump)
             pump.write_failed = true;
         }
     }
-    pump.reader.block.reset();
+    release_read_buffer(pump.reader);  // stops a read-ahead thread before the source closes
     slot.writer = nullptr;
     if (pump.output_kind == OutputKind::file) {
         platform::close_handle(pump.writer->handle);
@@ -455,7 +455,7 @@ bool read_came_back_empty(const PacketReadBuffer& reader, uint32_t cursor, uint3
                           bool awaiting)
 {
     const uint32_t tail = cursor < valid ? valid - cursor : 0;
-    const bool had_to_read = awaiting || tail < kPacketSize || !reader.block;
+    const bool had_to_read = awaiting || tail < kPacketSize || read_data(reader) == nullptr;
     return had_to_read && reader.cursor == 0 && reader.valid_length == tail;
 }
 
@@ -517,14 +517,15 @@ const ClockTracker& current_clock(const StreamPump& pump)
 
 int64_t packet_position(const StreamPump& pump, const uint8_t* packet)
 {
-    if (pump.source_kind != SourceKind::file || !pump.reader.block || packet == nullptr) {
+    const uint8_t* data = read_data(pump.reader);
+    if (pump.source_kind != SourceKind::file || data == nullptr || packet == nullptr) {
         return -1;
     }
     // The block holds the bytes just before the file position, so its start lies valid_length
     // bytes before it. The position is counted, not asked of the file on every packet.
     const int64_t position = pump.source_origin + static_cast<int64_t>(pump.reader.bytes_read);
     const int64_t block_start = position - static_cast<int64_t>(pump.reader.valid_length);
-    return block_start + (packet - pump.reader.block.get());
+    return block_start + (packet - data);
 }
 
 std::string position_text(int64_t position)
@@ -580,6 +581,10 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
     if (source_usable(pump) && output_usable(pump)) {
         position_source(pump);
         pump.reader.capacity = effective_read_buffer_size(*pump.config);
+        if (pump.source_kind == SourceKind::file) {
+            // A file is read on a thread of its own, ahead of the packet work.
+            (void)start_read_ahead(pump.reader, pump.input.handle);
+        }
         if (pump.config->duration_spec) {
             pump.ranges_active = true;
             pump.range_cursor.text = *pump.config->duration_spec;

@@ -49,12 +49,41 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
     return Refill::read;
 }
 
+/// The read-ahead form of refill: the tail goes in front of the next slice's bytes. At the end
+/// of the file the tail stays where it is and becomes the start of the data.
+Refill refill_ahead(PacketReadBuffer& reader)
+{
+    uint8_t* data = reader.ahead_data;
+    const uint32_t tail = data != nullptr && reader.cursor < reader.valid_length
+                              ? reader.valid_length - reader.cursor
+                              : 0;
+    const uint8_t* tail_bytes = data != nullptr ? data + reader.cursor : nullptr;
+    ReadAheadBytes next;
+    if (!reader.ahead->take_next(tail_bytes, tail, next)) {
+        if (data != nullptr) {
+            reader.ahead_data = data + reader.cursor;
+        }
+        reader.cursor = 0;
+        reader.valid_length = tail;
+        return Refill::empty;
+    }
+    reader.ahead_data = next.data;
+    reader.cursor = 0;
+    reader.valid_length = static_cast<uint32_t>(next.length);
+    reader.bytes_read += next.new_bytes;
+    reader.awaiting_more = false;
+    return Refill::read;
+}
+
 /// Looks for the next packet from the cursor: a sync byte confirmed by another one 188 or 192
 /// bytes on. Bytes before it are dropped. A sync byte too close to the end to be confirmed stops
 /// the scan with `awaiting_more` set; with nothing found at all the data is dropped.
 uint8_t scan_for_packet(PacketReadBuffer& reader, const uint8_t*& packet)
 {
-    const uint8_t* data = reader.block.get();
+    const uint8_t* data = read_data(reader);
+    if (data == nullptr) {
+        return 0;
+    }
     const size_t end = reader.valid_length;
     size_t q = reader.cursor;
     while (q < end) {
@@ -106,11 +135,15 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     if (source.tuner == nullptr && source.handle == platform::kClosedHandle) {
         return 0;
     }
-    if (!reader.block && reader.capacity == 0) {
-        return 0;
-    }
     requested = std::max<uint32_t>(requested, kPacketSize);
-    if (!reader.block) {
+    if (reader.ahead) {
+        // The slices take the block's place; a request must fit in front of a slice.
+        if (requested > kReadAheadLead) {
+            return 0;
+        }
+    } else if (!reader.block && reader.capacity == 0) {
+        return 0;
+    } else if (!reader.block) {
         const uint64_t least = uint64_t{requested} * 2 + 8;
         const uint64_t capacity = std::max<uint64_t>(reader.capacity, least);
         if (capacity > UINT32_MAX) {
@@ -125,14 +158,14 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         reader.valid_length = reader.capacity;
         reader.awaiting_more = false;
     }
-    if (reader.capacity < requested) {
+    if (!reader.ahead && reader.capacity < requested) {
         return 0;
     }
 
     // In a synchronised stream the cursor sits on a sync byte confirmed by the next one.
     if (!reader.awaiting_more && reader.valid_length - reader.cursor > kPacketSize &&
         reader.valid_length - reader.cursor >= requested) {
-        const uint8_t* at = reader.block.get() + reader.cursor;
+        const uint8_t* at = read_data(reader) + reader.cursor;
         if (at[0] == kSyncByte && at[kPacketSize] == kSyncByte) {
             packet = at;
             reader.cursor += kPacketSize;
@@ -143,14 +176,15 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     bool read_now = reader.valid_length - reader.cursor < requested || reader.awaiting_more;
     for (;;) {
         if (read_now) {
-            if (refill(reader, source) != Refill::read) {
+            const Refill result = reader.ahead ? refill_ahead(reader) : refill(reader, source);
+            if (result != Refill::read) {
                 // Nothing more for now. At the end of the input a sync byte with exactly one
                 // packet behind it is the last packet; a tuner queue that has run empty while
                 // reception goes on has not ended, so its last packet waits for the next one.
                 const bool input_ended = source.tuner == nullptr || !source.tuner->running.load();
                 if (input_ended && reader.valid_length == kPacketSize &&
-                    reader.block[0] == kSyncByte) {
-                    packet = reader.block.get();
+                    read_data(reader)[0] == kSyncByte) {
+                    packet = read_data(reader);
                     reader.cursor = reader.valid_length;
                     reader.remaining = 0;
                     reader.awaiting_more = false;
@@ -168,6 +202,33 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         // damaged stretch; the loop ends when the source has nothing more (above).
         read_now = true;
     }
+}
+
+bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
+{
+    if (reader.ahead || reader.block) {
+        return false;  // bytes already read would be skipped
+    }
+    // A -bufsize smaller than a slice keeps the reads that small.
+    const size_t slice = std::min<size_t>(kReadAheadSliceSize,
+                                          std::max<uint32_t>(reader.capacity, kPacketSize * 2));
+    auto ahead = std::make_unique<ReadAhead>(slice);
+    if (!ahead->start(handle)) {
+        return false;
+    }
+    reader.ahead = std::move(ahead);
+    reader.ahead_data = nullptr;
+    reader.cursor = 0;
+    reader.valid_length = 0;
+    reader.awaiting_more = false;
+    return true;
+}
+
+void release_read_buffer(PacketReadBuffer& reader)
+{
+    reader.ahead.reset();
+    reader.ahead_data = nullptr;
+    reader.block.reset();
 }
 
 }  // namespace qv

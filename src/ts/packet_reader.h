@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "ts/read_ahead.h"
 #include "ts/ts_packet.h"
 
 namespace qv {
@@ -33,7 +34,25 @@ struct PacketReadBuffer {
     /// The last scan stopped at a possible packet start whose confirming sync byte has not been
     /// read yet: the next call reads before scanning again.
     bool awaiting_more = false;
+    /// A file read on a thread of its own (start_read_ahead): its slices then take the place
+    /// of `block`, and `ahead_data` is where the valid bytes start (null before the first).
+    std::unique_ptr<ReadAhead> ahead;
+    uint8_t* ahead_data = nullptr;
 };
+
+/// Where the reader's valid bytes start: `cursor`, `valid_length` and delivered packets are
+/// relative to it. Null before the first read.
+inline const uint8_t* read_data(const PacketReadBuffer& reader)
+{
+    return reader.ahead ? reader.ahead_data : reader.block.get();
+}
+
+/// Reads `handle`, a regular file, on a thread of its own from now on (call it before the first
+/// read_packet, with the file at its start position). False, and nothing changes, when the
+/// thread cannot start. The handle must stay open until release_read_buffer().
+bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle);
+/// Stops a read-ahead thread and frees the block.
+void release_read_buffer(PacketReadBuffer& reader);
 
 /// The read block size for the -bufsize option: the option's value, or 100 MiB when it is
 /// absent (0), negative or below 48128.

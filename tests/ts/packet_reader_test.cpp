@@ -312,5 +312,82 @@ TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
     platform::close_handle(handle);
 }
 
+/// Every packet of the file at `path`, read directly or on a read-ahead thread.
+Delivered read_whole_file(const std::string& path, uint32_t capacity, bool ahead,
+                          uint64_t* bytes_read = nullptr)
+{
+    Delivered out;
+    platform::NativeHandle handle = platform::open_for_reading(path);
+    EXPECT_NE(handle, platform::kClosedHandle);
+    PacketReadBuffer reader;
+    reader.capacity = capacity;
+    if (ahead) {
+        EXPECT_TRUE(start_read_ahead(reader, handle));
+    }
+    const PacketSource source{handle, nullptr};
+    const uint8_t* packet = nullptr;
+    while (const uint8_t length = read_packet(reader, source, 188, packet)) {
+        EXPECT_GE(packet, read_data(reader));
+        EXPECT_LE(packet + 188, read_data(reader) + reader.valid_length);
+        record(out, packet, length);
+    }
+    EXPECT_EQ(read_packet(reader, source, 188, packet), 0);  // the end stays the end
+    if (bytes_read != nullptr) {
+        *bytes_read = reader.bytes_read;
+    }
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+    return out;
+}
+
+TEST_F(FileReading, ReadAheadDeliversWhatDirectReadingDoesAtEverySliceSize)
+{
+    // Packets, timed units, noise, a false sync byte and a cut packet at the end: every kind of
+    // tail meets the slice boundaries.
+    const Bytes packets = test::numbered_packets(0x100, 3000);
+    Bytes noise(700, 0x00);
+    noise[5] = 0x47;
+    const Bytes cut(packets.begin(), packets.begin() + 100);
+    const Bytes stream = test::concat({packets, noise, as_units(packets), noise, packets, cut});
+    const std::string path = write_temp(stream);
+    const Delivered direct = read_whole_file(path, 1000, false);
+    ASSERT_EQ(direct.packets.size(), 8998u);  // the packet before each noise stretch goes with it
+    for (uint32_t capacity : {1u, 1000u, 100003u, kDefaultReadBufferSize}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
+        uint64_t bytes_read = 0;
+        const Delivered ahead = read_whole_file(path, capacity, true, &bytes_read);
+        EXPECT_EQ(ahead.packets, direct.packets);
+        EXPECT_EQ(ahead.lengths, direct.lengths);
+        EXPECT_EQ(bytes_read, stream.size());
+    }
+}
+
+TEST_F(FileReading, ReadAheadOnARealTimestampedRecording)
+{
+    const std::string path = test::shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    const Delivered direct = read_whole_file(path, 100003, false);
+    const Delivered ahead = read_whole_file(path, 100003, true);
+    ASSERT_FALSE(direct.packets.empty());
+    EXPECT_EQ(ahead.packets, direct.packets);
+}
+
+TEST_F(FileReading, ReadAheadStartsOnlyBeforeTheFirstRead)
+{
+    const Bytes packets = test::numbered_packets(0x100, 10);
+    platform::NativeHandle handle = platform::open_for_reading(write_temp(packets));
+    PacketReadBuffer reader;
+    reader.capacity = 48128;
+    const PacketSource source{handle, nullptr};
+    const uint8_t* packet = nullptr;
+    ASSERT_EQ(read_packet(reader, source, 188, packet), 188);
+    EXPECT_FALSE(start_read_ahead(reader, handle));  // the block holds bytes already read
+    EXPECT_EQ(test::packet_number(packet), 0u);
+
+    PacketReadBuffer fresh;
+    EXPECT_FALSE(start_read_ahead(fresh, platform::kClosedHandle));
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+}
+
 }  // namespace
 }  // namespace qv
