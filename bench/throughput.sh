@@ -9,8 +9,8 @@
 #
 #   --size   stream size, suffix K, M or G (powers of 1024); default 1G
 #   --runs   runs per row, the median is reported; default 5
-#   --modes  comma-separated rows to measure: display, extract, filter, through; default
-#            display,extract (filter and through are compared against `cat FILE > OUT`)
+#   --modes  comma-separated rows to measure: display, extract, filter, through; default all
+#            four (filter and through are compared against `cat FILE > OUT`)
 #   --dir    where the stream goes; default /dev/shm, else $TMPDIR, else /tmp
 #   --keep   keep the generated stream (it is reused by the next run when its size matches)
 set -euo pipefail
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 size=1G
 runs=5
-modes=display,extract
+modes=display,extract,filter,through
 dir=
 keep=0
 while [ $# -gt 0 ]; do
