@@ -3,11 +3,11 @@
 // and how filter and extract split a stream.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 
 #include "e2e/stream_fixture.h"
+#include "support/ffprobe.h"
 
 namespace qv::test {
 namespace {
@@ -53,7 +53,7 @@ StreamBytes eit_of_table(uint8_t table_id)
     return with_crc(section);
 }
 
-struct Broadcast {
+struct TwoProgramBroadcast {
     StreamBytes bytes;
     size_t early_caption = 0;  ///< index of the caption packet before the first PMT
     size_t error_packet = 0;   ///< index of the packet with transport_error_indicator
@@ -61,9 +61,9 @@ struct Broadcast {
 
 /// Two programs with video and captions each, an audio PID, NIT, SDT, EIT p/f and schedule,
 /// TOT, a caption packet before the first PAT and one damaged packet.
-Broadcast make_broadcast(int seconds)
+TwoProgramBroadcast make_two_program_broadcast(int seconds)
 {
-    Broadcast made;
+    TwoProgramBroadcast made;
     StreamWriter writer;
     writer.counters[kPmt2Pid] = kPmt2FirstCounter;
     made.early_caption = writer.bytes.size() / 188;
@@ -109,7 +109,7 @@ protected:
 TEST_F(FilterMode, OutputIsTheInputWithoutCaptionsAndWithRebuiltPmts)
 {
     const int seconds = 4;
-    const Broadcast stream = make_broadcast(seconds);
+    const TwoProgramBroadcast stream = make_two_program_broadcast(seconds);
     const std::string source = write_source(stream.bytes);
     const std::string out = dir_ + "out.ts";
     const ProgramRun run =
@@ -161,19 +161,16 @@ TEST_F(FilterMode, OutputIsTheInputWithoutCaptionsAndWithRebuiltPmts)
 
 TEST_F(FilterMode, FfprobeReadsTheRebuiltProgramsWithoutSubtitles)
 {
-    if (std::system("ffprobe -version > /dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "ffprobe is not installed";
+    std::string unavailable;
+    if (!ffprobe_available(unavailable)) {
+        GTEST_SKIP() << unavailable;
     }
-    const std::string source = write_source(make_broadcast(3).bytes);
+    const std::string source = write_source(make_two_program_broadcast(3).bytes);
     const std::string out = dir_ + "out.ts";
     ASSERT_EQ(run_quilvaren({"-mode", "filter", "-noprogress", "-filterpath", out, source}).exit_code,
               0);
-    const std::string report = dir_ + "probe.txt";
-    const std::string command = "ffprobe -v error -show_entries stream=id,codec_type -of csv \"" +
-                                out + "\" > \"" + report + "\" 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::vector<uint8_t> text = read_whole_file(report);
-    const std::string probed(text.begin(), text.end());
+    std::string probed;
+    ASSERT_TRUE(run_ffprobe("stream=id,codec_type", "csv", out, probed)) << probed;
     EXPECT_EQ(probed.find("subtitle"), std::string::npos) << probed;
     EXPECT_EQ(probed.find("CRC"), std::string::npos) << probed;
     EXPECT_NE(probed.find("0x100"), std::string::npos) << probed;
@@ -183,7 +180,7 @@ TEST_F(FilterMode, FfprobeReadsTheRebuiltProgramsWithoutSubtitles)
 TEST_F(FilterMode, EitOptionRemovesOnlyPresentFollowingSections)
 {
     const int seconds = 3;
-    const Broadcast stream = make_broadcast(seconds);
+    const TwoProgramBroadcast stream = make_two_program_broadcast(seconds);
     const std::string source = write_source(stream.bytes);
     const std::string out = dir_ + "out.ts";
     ASSERT_EQ(run_quilvaren({"-mode", "filter", "-noprogress", "-eit", "-filterpath", out, source})
@@ -206,7 +203,7 @@ TEST_F(FilterMode, EitOptionRemovesOnlyPresentFollowingSections)
 
 TEST_F(FilterMode, StandardOutputCarriesTheStreamAndNoConsoleText)
 {
-    const Broadcast stream = make_broadcast(2);
+    const TwoProgramBroadcast stream = make_two_program_broadcast(2);
     const std::string source = write_source(stream.bytes);
     const std::string out = dir_ + "out.ts";
     ASSERT_EQ(run_quilvaren({"-mode", "filter", "-noprogress", "-filterpath", out, source})
@@ -225,7 +222,7 @@ TEST_F(FilterMode, StandardOutputCarriesTheStreamAndNoConsoleText)
 
 TEST_F(FilterMode, CaptionLinesTellThePidAndTheClock)
 {
-    const std::string source = write_source(make_broadcast(1).bytes);
+    const std::string source = write_source(make_two_program_broadcast(1).bytes);
     const ProgramRun run = run_quilvaren(
         {"-mode", "filter", "-noprogress", "-filterpath", dir_ + "out.ts", source});
     EXPECT_NE(run.out.find("－ FILTER CAPTION PID 0x0130 PCR 0:00:00.000 0x000000000 +0x0        \r\n"),
@@ -236,7 +233,7 @@ TEST_F(FilterMode, CaptionLinesTellThePidAndTheClock)
 
 TEST_F(FilterMode, FilterAndExtractSplitTheCaptionPackets)
 {
-    const Broadcast stream = make_broadcast(3);
+    const TwoProgramBroadcast stream = make_two_program_broadcast(3);
     const std::string source = write_source(stream.bytes);
     const std::string filtered = dir_ + "filtered.ts";
     const std::string captions = dir_ + "captions.ts";

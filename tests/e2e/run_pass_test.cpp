@@ -2,11 +2,13 @@
 // checks, and outputs that must not destroy their own input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
-
 #include <fstream>
 
 #include "e2e/stream_fixture.h"
+#include "platform/environment.h"
 
 namespace qv::test {
 namespace {
@@ -79,22 +81,56 @@ TEST_F(RunPass, RefusedSourcesCountNothingAndTheOthersStillRun)
     EXPECT_FALSE(exists("missing.quilvaren.ts"));
 }
 
+/// Other names of `dir + name` that the file system resolves to the same file: through "." and
+/// through ".." and the directory's own name, and on Windows (where '\\' separates too) in
+/// other letter case, with a ".\\" step and with '/' for every '\\'.
+std::vector<std::string> other_spellings(const std::string& dir, const std::string& name)
+{
+    const char separator = dir.back();
+    size_t leaf = dir.size() - 1;
+    while (leaf > 0 && !platform::is_path_separator(dir[leaf - 1])) {
+        --leaf;
+    }
+    const std::string back_in = dir + ".." + separator + dir.substr(leaf);
+    std::vector<std::string> spellings = {dir + "./" + name, back_in + name};
+    if (platform::is_path_separator('\\')) {
+        std::string upper = name;
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        std::string slashed = dir + name;
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        spellings.insert(spellings.end(), {dir + upper, dir + ".\\" + upper, slashed});
+    }
+    return spellings;
+}
+
 TEST_F(RunPass, OutputThatIsTheSourceIsRefusedWhateverItsSpelling)
 {
-    for (const std::string& output : {source_, dir_ + "./rec.ts"}) {
+    const std::string refused = "－ 出力ファイルが入力ファイルと同じです ";
+    std::vector<std::string> outputs = other_spellings(dir_, "rec.ts");
+    outputs.insert(outputs.begin(), source_);
+    for (const std::string& output : outputs) {
         const ProgramRun run =
             run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", output, source_});
         EXPECT_EQ(run.exit_code, 0) << output;
-        EXPECT_NE(run.out.find(output), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(refused + output + "\n"), std::string::npos) << run.out;
         EXPECT_EQ(file_bytes(source_), bytes_) << output;
     }
+    // A relative name, from the source's own directory.
+    const ProgramRun relative =
+        run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", "rec.ts", source_}, dir_);
+    EXPECT_EQ(relative.exit_code, 0);
+    EXPECT_NE(relative.out.find(refused + "rec.ts\n"), std::string::npos) << relative.out;
+    EXPECT_EQ(file_bytes(source_), bytes_);
     // The log as output is refused too, and leaves the log alone.
-    std::ofstream(dir_ + "run.log") << "kept\n";
+    const StreamBytes kept = {'k', 'e', 'p', 't', '\n'};
+    ASSERT_TRUE(write_file_bytes(dir_ + "run.log", kept));
     const ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "-logpath",
                                           dir_ + "run.log", "-cappath", dir_ + "run.log", source_});
     EXPECT_EQ(run.exit_code, 0);
-    const std::vector<uint8_t> log = read_whole_file(dir_ + "run.log");
-    EXPECT_EQ(std::string(log.begin(), log.begin() + 5), "kept\n");
+    const StreamBytes log = file_bytes(dir_ + "run.log");
+    ASSERT_GE(log.size(), kept.size());
+    EXPECT_EQ(StreamBytes(log.begin(), log.begin() + 5), kept) << "the log was rewritten";
 }
 
 TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)

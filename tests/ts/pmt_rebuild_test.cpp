@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "support/ffprobe.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
 #include "ts/pat_pmt.h"
@@ -280,25 +279,8 @@ TEST(PmtReplace, SectionTooLongForItsLengthFieldIsNotWritten)
     EXPECT_EQ(counter_state.packets, 0);
 }
 
-/// Runs `command` through the shell; its standard output, or nothing when it fails.
-bool run_command(const std::string& command, std::string& output)
-{
-    std::string capture = scratch_path("ffprobe.txt");
-    int status = std::system((command + " > '" + capture + "' 2>&1").c_str());
-    std::ifstream file(capture);
-    std::stringstream text;
-    text << file.rdbuf();
-    output = text.str();
-    std::remove(capture.c_str());
-    return status == 0;
-}
-
 TEST(PmtRebuiltInterop, AnIndependentDemuxerReadsTheFilteredPmt)
 {
-    std::string version;
-    if (!run_command("ffprobe -version", version)) {
-        GTEST_SKIP() << "ffprobe (Debian package ffmpeg) is not installed";
-    }
     CapturedOutput output("interop");
     PidCounter counter_state;
     PmtRewriteRequest request{kRemoveCaptionEntries, nullptr, &output.writer, &counter_state};
@@ -326,6 +308,10 @@ TEST(PmtRebuiltInterop, AnIndependentDemuxerReadsTheFilteredPmt)
     EXPECT_EQ(crc, 0u);
     EXPECT_EQ(pmt_packets[section_end], 0xFF);  // stuffing follows the section directly
 
+    std::string unavailable;
+    if (!test::ffprobe_available(unavailable)) {
+        GTEST_SKIP() << unavailable;
+    }
     // A stream of PAT and rebuilt PMT, repeated so the demuxer sees them more than once.
     uint8_t pat_counter = 0;
     Bytes pat = test::section_packets(test::pat_section(1, {{1, kPmtPid}}), 0, pat_counter)[0];
@@ -340,11 +326,9 @@ TEST(PmtRebuiltInterop, AnIndependentDemuxerReadsTheFilteredPmt)
         }
     }
     std::string report;
-    bool ok = run_command(
-        "ffprobe -v error -show_entries program=program_id,pmt_pid,pcr_pid,nb_streams"
-        ":stream=id,codec_name -of compact '" +
-            path + "'",
-        report);
+    bool ok =
+        test::run_ffprobe("program=program_id,pmt_pid,pcr_pid,nb_streams:stream=id,codec_name",
+                          "compact", path, report);
     std::remove(path.c_str());
     ASSERT_TRUE(ok) << report;
     EXPECT_NE(report.find("program_id=1"), std::string::npos) << report;
