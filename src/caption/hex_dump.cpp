@@ -3,7 +3,7 @@
 namespace qv {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 constexpr const char* kHeaderLine =
     "                 +0 +1 +2 +3 +4 +5 +6 +7 +8 +9 +A +B +C +D +E +F\r\n";
 
@@ -20,12 +20,12 @@ std::string hex_dump(const uint8_t* bytes, size_t length, uint64_t start_positio
     for (size_t row = 0; row < length; row += 16) {
         const uint64_t position = start_position + row;
         for (int shift = 60; shift >= 0; shift -= 4) {
-            text += kHexDigits[(position >> shift) & 0x0F];
+            text += kUpperHexDigits[(position >> shift) & 0x0F];
         }
         text += ' ';
         for (size_t i = row; i < length && i < row + 16; ++i) {
-            text += kHexDigits[bytes[i] >> 4];
-            text += kHexDigits[bytes[i] & 0x0F];
+            text += kUpperHexDigits[bytes[i] >> 4];
+            text += kUpperHexDigits[bytes[i] & 0x0F];
             text += ' ';
         }
         text += "\r\n";

@@ -9,7 +9,7 @@
 namespace qv::test {
 namespace {
 
-void append(Bytes& to, const Bytes& from)
+void append_bytes(Bytes& to, const Bytes& from)
 {
     to.insert(to.end(), from.begin(), from.end());
 }
@@ -20,7 +20,7 @@ void append_u16(Bytes& to, uint16_t value)
     to.push_back(static_cast<uint8_t>(value));
 }
 
-uint8_t bcd(int value)
+uint8_t bcd_byte(int value)
 {
     return static_cast<uint8_t>(((value / 10) << 4) | (value % 10));
 }
@@ -40,7 +40,7 @@ Bytes concat_bytes(std::initializer_list<Bytes> parts)
 {
     Bytes joined;
     for (const Bytes& part : parts) {
-        append(joined, part);
+        append_bytes(joined, part);
     }
     return joined;
 }
@@ -65,7 +65,7 @@ Bytes long_section(uint8_t table_id, uint16_t extension, const Bytes& body, uint
     section.push_back(static_cast<uint8_t>(0xC1 | ((version & 0x1F) << 1)));
     section.push_back(section_number);
     section.push_back(last_section_number);
-    append(section, body);
+    append_bytes(section, body);
     section.insert(section.end(), 4, 0);
     put_length(section, true);
     put_crc(section);
@@ -88,14 +88,14 @@ Bytes es_entry(uint8_t stream_type, uint16_t pid, const Bytes& descriptors)
     Bytes entry = {stream_type};
     append_u16(entry, static_cast<uint16_t>(0xE000 | pid));
     append_u16(entry, static_cast<uint16_t>(0xF000 | descriptors.size()));
-    append(entry, descriptors);
+    append_bytes(entry, descriptors);
     return entry;
 }
 
 Bytes descriptor(uint8_t tag, const Bytes& body)
 {
     Bytes result = {tag, static_cast<uint8_t>(body.size())};
-    append(result, body);
+    append_bytes(result, body);
     return result;
 }
 
@@ -110,17 +110,17 @@ Bytes pmt_section(uint16_t program_number, uint16_t pcr_pid, const Bytes& es_loo
     Bytes body;
     append_u16(body, static_cast<uint16_t>(0xE000 | pcr_pid));
     append_u16(body, static_cast<uint16_t>(0xF000 | program_info.size()));
-    append(body, program_info);
-    append(body, es_loop);
+    append_bytes(body, program_info);
+    append_bytes(body, es_loop);
     return long_section(0x02, program_number, body);
 }
 
 Bytes service_descriptor(uint8_t service_type, const Bytes& provider, const Bytes& name)
 {
     Bytes body = {service_type, static_cast<uint8_t>(provider.size())};
-    append(body, provider);
+    append_bytes(body, provider);
     body.push_back(static_cast<uint8_t>(name.size()));
-    append(body, name);
+    append_bytes(body, name);
     return descriptor(0x48, body);
 }
 
@@ -130,7 +130,7 @@ Bytes sdt_service(uint16_t service_id, const Bytes& descriptors)
     append_u16(service, service_id);
     service.push_back(0xE3);  // EIT schedule and present/following flags
     append_u16(service, static_cast<uint16_t>(0x8000 | descriptors.size()));  // running
-    append(service, descriptors);
+    append_bytes(service, descriptors);
     return service;
 }
 
@@ -139,16 +139,16 @@ Bytes sdt_section(uint16_t transport_stream_id, uint16_t original_network_id, co
     Bytes body;
     append_u16(body, original_network_id);
     body.push_back(0xFF);
-    append(body, services);
+    append_bytes(body, services);
     return long_section(0x42, transport_stream_id, body);
 }
 
 Bytes short_event_descriptor(const Bytes& name, const Bytes& text)
 {
     Bytes body = {'j', 'p', 'n', static_cast<uint8_t>(name.size())};
-    append(body, name);
+    append_bytes(body, name);
     body.push_back(static_cast<uint8_t>(text.size()));
-    append(body, text);
+    append_bytes(body, text);
     return descriptor(0x4D, body);
 }
 
@@ -157,10 +157,10 @@ Bytes eit_event(uint16_t event_id, const Bytes& start_time, const Bytes& duratio
 {
     Bytes event;
     append_u16(event, event_id);
-    append(event, start_time);
-    append(event, duration);
+    append_bytes(event, start_time);
+    append_bytes(event, duration);
     append_u16(event, static_cast<uint16_t>(0x8000 | descriptors.size()));
-    append(event, descriptors);
+    append_bytes(event, descriptors);
     return event;
 }
 
@@ -171,7 +171,7 @@ Bytes eit_section(uint16_t service_id, const Bytes& events, uint8_t section_numb
     append_u16(body, 0x7E87);  // original_network_id
     body.push_back(0x01);      // segment_last_section_number
     body.push_back(0x4E);      // last_table_id
-    append(body, events);
+    append_bytes(body, events);
     return long_section(0x4E, service_id, body, 0, section_number, 1);
 }
 
@@ -182,19 +182,19 @@ Bytes mjd_time(int year, int month, int day, int hour, int minute, int second)
     int y = year - 1900;
     int mjd = 14956 + day + static_cast<int>((y - leap) * 365.25) +
               static_cast<int>((month + 1 + leap * 12) * 30.6001);
-    return {static_cast<uint8_t>(mjd >> 8), static_cast<uint8_t>(mjd), bcd(hour), bcd(minute),
-            bcd(second)};
+    return {static_cast<uint8_t>(mjd >> 8), static_cast<uint8_t>(mjd), bcd_byte(hour),
+            bcd_byte(minute), bcd_byte(second)};
 }
 
 Bytes bcd_duration(int hours, int minutes, int seconds)
 {
-    return {bcd(hours), bcd(minutes), bcd(seconds)};
+    return {bcd_byte(hours), bcd_byte(minutes), bcd_byte(seconds)};
 }
 
 Bytes time_section(uint8_t table_id, const Bytes& time)
 {
     Bytes section = {table_id, 0, 0};
-    append(section, time);
+    append_bytes(section, time);
     if (table_id == 0x70) {
         put_length(section, false);
         return section;

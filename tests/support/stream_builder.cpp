@@ -49,7 +49,7 @@ uint16_t crc16(const StreamBytes& bytes)
     return crc;
 }
 
-StreamBytes data_group(uint8_t id, const StreamBytes& body)
+StreamBytes stream_data_group(uint8_t id, const StreamBytes& body)
 {
     StreamBytes group = {static_cast<uint8_t>(id << 2), 0x00, 0x00,
                          static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
@@ -163,8 +163,8 @@ void put_caption(StreamWriter& writer, uint16_t pid, uint64_t pts, const StreamB
     append(statement, unit);
 
     StreamBytes data = {0x80, 0xFF, 0xF0};
-    const StreamBytes first = data_group(0x00, management);
-    const StreamBytes second = data_group(0x01, statement);
+    const StreamBytes first = stream_data_group(0x00, management);
+    const StreamBytes second = stream_data_group(0x01, statement);
     StreamBytes run = data;
     append(run, first);
     StreamBytes statement_run = data;

@@ -15,7 +15,7 @@ namespace {
 
 using test::Bytes;
 
-Bytes read_si(const std::string& name)
+Bytes read_si_sample(const std::string& name)
 {
     return test::read_whole_file(test::shared_testdata_dir() + "/si/" + name);
 }
@@ -55,7 +55,7 @@ TEST(Crc32Mpeg2, MatchesTheCrcOfRealSectionsAndLeavesNoResidue)
     for (const Sample& sample :
          {Sample{"ariblib_pat_7e87.sec", 0x903F0A85}, Sample{"ariblib_pat_7fe3.sec", 0xAFD541AE},
           Sample{"ariblib_pmt_5c38.sec", 0x32233E76}, Sample{"ariblib_sdt_7e87.sec", 0x2D82292B}}) {
-        Bytes section = read_si(sample.file);
+        Bytes section = read_si_sample(sample.file);
         ASSERT_GT(section.size(), 4u) << sample.file;
         const uint8_t* begin = section.data();
         const uint8_t* crc_field = begin + section.size() - 4;
@@ -74,14 +74,14 @@ TEST(Crc32Mpeg2, EmptyRangeGivesTheInitialValue)
 
 TEST(SectionAssembly, RealPmtOverTwoPacketsCompletesWithTheSecondPacket)
 {
-    std::vector<Bytes> packets = packets_of(read_si("ariblib_pmt_5c38.ts"));
+    std::vector<Bytes> packets = packets_of(read_si_sample("ariblib_pmt_5c38.ts"));
     ASSERT_EQ(packets.size(), 2u);
     StreamContext context;
     EXPECT_EQ(feed(context, packets[0], 0x02), SectionStatus::in_progress);
     EXPECT_EQ(feed(context, packets[1], 0x02), SectionStatus::complete);
 
     PidState& state = *find_pid_state(context, 0x0101);
-    Bytes expected = read_si("ariblib_pmt_5c38.sec");
+    Bytes expected = read_si_sample("ariblib_pmt_5c38.sec");
     ASSERT_EQ(section_offset(state), 5u);
     Bytes collected(state.section_buffer.begin() + 5, state.section_buffer.end());
     EXPECT_EQ(collected, expected);
@@ -95,7 +95,7 @@ TEST(SectionAssembly, RealPmtOverTwoPacketsCompletesWithTheSecondPacket)
 
 TEST(SectionAssembly, CounterGapAbandonsTheSectionUntilItsNextRepetition)
 {
-    std::vector<Bytes> packets = packets_of(read_si("ariblib_pmt_5c38.ts"));
+    std::vector<Bytes> packets = packets_of(read_si_sample("ariblib_pmt_5c38.ts"));
     ASSERT_EQ(packets.size(), 2u);
     StreamContext context;
     EXPECT_EQ(feed(context, packets[0], 0x02), SectionStatus::in_progress);
@@ -107,7 +107,7 @@ TEST(SectionAssembly, CounterGapAbandonsTheSectionUntilItsNextRepetition)
     // The next repetition, counters continuing after the gap, is taken.
     uint8_t counter = static_cast<uint8_t>((late[3] + 1) & 0x0F);
     std::vector<Bytes> again =
-        test::section_packets(read_si("ariblib_pmt_5c38.sec"), 0x0101, counter);
+        test::section_packets(read_si_sample("ariblib_pmt_5c38.sec"), 0x0101, counter);
     ASSERT_EQ(again.size(), 2u);
     EXPECT_EQ(feed(context, again[0], 0x02), SectionStatus::in_progress);
     EXPECT_EQ(feed(context, again[1], 0x02), SectionStatus::complete);
