@@ -19,8 +19,7 @@ class LogFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        path_ = platform::temp_directory() + "qv_console_output_test_" +
-                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".log";
+        path_ = test::unique_temp_path("qv_console_output_test", ".log");
         (void)platform::delete_file(path_);
         set_log_file(path_);
         log_active = kLogOn;

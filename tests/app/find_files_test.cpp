@@ -9,6 +9,7 @@
 
 #include "app/console_output.h"
 #include "app/process_environment.h"
+#include "support/test_data.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 
@@ -30,7 +31,7 @@ std::set<std::string> paths_of(const CFindFileInfo* list)
 
 TEST(FindFiles, PatternsRecursionAndDirectories)
 {
-    std::string root = platform::temp_directory() + "qv_find_files_test";
+    std::string root = test::unique_temp_path("qv_find_files_test", "");
     std::string sub = root + sep() + "sub";
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(sub);

@@ -13,6 +13,9 @@ std::string shared_testdata_dir();
 std::string source_dir();
 /// Path of the built program.
 std::string executable_path();
+/// A path in the temporary directory that no other test process uses: `stem`, the process id,
+/// a serial number of this process and `extension` ("" for a directory).
+std::string unique_temp_path(const std::string& stem, const std::string& extension);
 /// The whole file, or an empty vector when it cannot be read.
 std::vector<uint8_t> read_whole_file(const std::string& path);
 

@@ -243,8 +243,7 @@ protected:
     }
     std::string write_temp(const Bytes& bytes)
     {
-        path_ = platform::temp_directory() + "qv_reader_test_" +
-                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".ts";
+        path_ = test::unique_temp_path("qv_reader_test", ".ts");
         platform::NativeHandle handle = platform::create_for_writing(path_);
         size_t written = 0;
         EXPECT_TRUE(platform::write_file(handle, bytes.data(), bytes.size(), written));

@@ -9,6 +9,7 @@
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "support/test_data.h"
 #include "support/ts_builders.h"
 
 namespace qv {
@@ -108,8 +109,7 @@ class FileOutput : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        path_ = platform::temp_directory() + "qv_writer_test_" +
-                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".ts";
+        path_ = test::unique_temp_path("qv_writer_test", ".ts");
     }
     void TearDown() override
     {

@@ -6,6 +6,7 @@
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "support/test_data.h"
 #include "support/ts_builders.h"
 
 namespace qv {
@@ -18,8 +19,7 @@ protected:
     void TearDown() override { (void)platform::delete_file(path_); }
     const std::string& write_file(const Bytes& bytes)
     {
-        path_ = platform::temp_directory() + "qv_probe_test_" +
-                std::to_string(reinterpret_cast<uintptr_t>(this)) + ".ts";
+        path_ = test::unique_temp_path("qv_probe_test", ".ts");
         platform::NativeHandle handle = platform::create_for_writing(path_);
         size_t written = 0;
         EXPECT_TRUE(platform::write_file(handle, bytes.data(), bytes.size(), written));
