@@ -86,6 +86,10 @@ build_arch() {
   local target
   mapfile -t arch_tests < <(cmake --build "$dir" --target help |
     sed -n 's/^\([a-z0-9_]*_tests\): phony$/\1/p' | sort -u)
+  if [ ${#arch_tests[@]} -eq 0 ]; then  # never a pass with nothing run
+    echo "FAIL: no test executables found in $dir"
+    exit 1
+  fi
   # One build of everything that goes on past a failing target (the fuzz targets, tools and
   # benchmarks stay with the native builds). Then the program must have built, and each test
   # executable is built once more on its own (nothing to do when it built) to tell which failed;
