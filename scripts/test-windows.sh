@@ -63,7 +63,7 @@ pending_filter() {  # the gtest patterns pending for one executable, ':'-separat
 # Unity builds: each target compiles as a few large translation units instead of one per file,
 # which saves parsing GoogleTest's and Windows' headers again for every file (the largest cost
 # of this step). So a helper in an anonymous namespace must not share its name with one in
-# another file of the same target; this step is where such a clash shows.
+# another file of the same target; such a clash shows here when the two files share a batch.
 unity_batch=16
 
 build_failures=()
