@@ -218,7 +218,7 @@ TEST_F(DisplayMode, ProgressLineShowsPercentClockTotAndOffset)
     run = run_quilvaren({write_source(progress_stream(false), "bare.ts")});
     EXPECT_EQ(run.out, "－ 50 % , PCR 0:00:00.000 , +0x2DE60\r\n");
     run = run_quilvaren({"-noprogress", dir_ + "clocks.ts"});
-    EXPECT_EQ(run.out, "\n");
+    EXPECT_EQ(run.out, "\n") << "exit " << run.exit_code << ", " << run.err;
 }
 
 TEST_F(DisplayMode, DropLinesAndTheEndOfPassReport)

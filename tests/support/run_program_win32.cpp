@@ -84,6 +84,7 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
     const std::string scratch = make_scratch_directory("run");
     const std::string out_path = scratch + "stdout";
     const std::string err_path = scratch + "stderr";
+    std::string start_error;
 
     std::string command_line;
     append_quoted(command_line, program);
@@ -105,8 +106,20 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
         startup.hStdOutput = output;
         startup.hStdError = error;
         PROCESS_INFORMATION process{};
-        if (CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                           directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+        // A process that cannot be created never ran the program: that is tried again, a few
+        // times, and the reason is kept for the test's failure message if it never starts.
+        bool created = false;
+        for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+            created = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                     0, nullptr, directory.empty() ? nullptr : directory.c_str(),
+                                     &startup, &process) != FALSE;
+            if (!created) {
+                start_error += "CreateProcessA failed with error " +
+                               std::to_string(GetLastError()) + "\n";
+                Sleep(200);
+            }
+        }
+        if (created) {
             WaitForSingleObject(process.hProcess, INFINITE);
             DWORD code = 0;
             if (GetExitCodeProcess(process.hProcess, &code)) {
@@ -122,7 +135,7 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
         }
     }
     run.out = slurp(out_path);
-    run.err = slurp(err_path);
+    run.err = start_error + slurp(err_path);
     DeleteFileA(out_path.c_str());
     DeleteFileA(err_path.c_str());
     RemoveDirectoryA(scratch.c_str());
