@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "app/ascii_text.h"
 #include "platform/environment.h"
 
 namespace qv {
@@ -64,22 +65,6 @@ constexpr std::array<KeywordEntry, 33> kKeywords = {{
 
 constexpr std::array<std::string_view, 6> kModeNames = {"extract", "merge",   "display",
                                                         "through", "filter", "convert"};
-
-char to_lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-/// True when `text` begins with `word`, letters compared without case.
-bool starts_with_ignoring_case(std::string_view text, std::string_view word)
-{
-    if (text.size() < word.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (to_lower_ascii(text[i]) != to_lower_ascii(word[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 /// Where '/' separates directories it begins absolute paths, so only '-' introduces options.
 bool is_option_prefix(char c)

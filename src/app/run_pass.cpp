@@ -18,10 +18,6 @@
 namespace qv {
 namespace {
 
-bool begins_with(const std::string& text, const char* prefix)
-{
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
 
 /// Refuses a source file that is missing or not a transport stream (convert mode takes
 /// subtitle files; their probes arrive with the subtitle reader).
@@ -114,7 +110,7 @@ std::string slot_output(const RunConfig& config)
 bool check_output_distinct(const RunConfig& config, const std::string& source,
                            const std::string& output)
 {
-    if (output.empty() || output == "CON" || begins_with(output, kSenderPrefix)) {
+    if (output.empty() || output == "CON" || output.starts_with(kSenderPrefix)) {
         return true;
     }
     const bool clash = platform::same_file(output, source) ||
@@ -163,8 +159,8 @@ int32_t run_pass(RunConfig& config)
     const std::string& program = program_name();
     // The text after ';' is a start offset; the checks look at the file alone.
     const std::string checked = config.source_path.substr(0, config.source_path.find(';'));
-    const bool named_stream = begins_with(checked, "CON") || begins_with(checked, kPipePrefix) ||
-                              begins_with(checked, kTunerPrefix) ||
+    const bool named_stream = checked.starts_with("CON") || checked.starts_with(kPipePrefix) ||
+                              checked.starts_with(kTunerPrefix) ||
                               platform::path_kind(checked) == platform::PathKind::pipe_or_device;
     if (!named_stream) {
         if (!check_source_file(config, checked)) {
@@ -172,10 +168,10 @@ int32_t run_pass(RunConfig& config)
         }
         apply_default_paths(config, checked, program);
     }
-    if (begins_with(checked, kTunerPrefix) && !check_tuner(checked)) {
+    if (checked.starts_with(kTunerPrefix) && !check_tuner(checked)) {
         return 0;
     }
-    if (!config.through_path.empty() && begins_with(config.through_path, kSenderPrefix) &&
+    if (!config.through_path.empty() && config.through_path.starts_with(kSenderPrefix) &&
         !check_sender(config.through_path)) {
         return 0;
     }

@@ -18,10 +18,6 @@ namespace {
 inline constexpr int32_t kProgressSpacing = 1000;  // a line once more than this many packets
 inline constexpr uint32_t kPacingSleepMs = 333;
 
-bool starts_with(const std::string& text, const char* prefix)
-{
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
 
 std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string format_text(const char* format, ...)
@@ -52,13 +48,13 @@ void open_source(StreamPump& pump)
         pump.input.handle = platform::standard_input();
         return;
     }
-    if (starts_with(path, kTunerPrefix)) {
+    if (path.starts_with(kTunerPrefix)) {
         // Tuner reception is wired in by the tuner binding; until then the source stays closed.
         pump.source_kind = SourceKind::tuner;
         pump.source_path = path;
         return;
     }
-    if (starts_with(path, kPipePrefix)) {
+    if (path.starts_with(kPipePrefix)) {
         pump.source_kind = SourceKind::pipe;
         pump.source_path = platform::named_pipe_path(path.substr(std::strlen(kPipePrefix)));
     } else {
@@ -94,7 +90,7 @@ void open_output(StreamPump& pump)
         (void)start_write_behind(*pump.writer);
         return;
     }
-    if (starts_with(output, kSenderPrefix)) {
+    if (output.starts_with(kSenderPrefix)) {
         // The TCP sender binding opens senders; until it is wired the output is unusable.
         pump.output_kind = OutputKind::tcp_sender;
         return;

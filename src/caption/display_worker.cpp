@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "app/ascii_text.h"
 #include "app/console_output.h"
 #include "app/pump_tables.h"
 #include "app/stream_pump.h"
@@ -12,23 +13,6 @@
 
 namespace qv {
 namespace {
-
-bool starts_with_nocase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        char b = prefix[i];
-        a = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
-        b = (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string native(const AribTextState& state) { return platform::sjis_to_native(state.text); }
 
@@ -153,12 +137,12 @@ void dump_display(StreamPump& pump, PumpPacket& packet)
 
 bool dump_requested(std::string_view wanted, uint16_t pid, PacketKind kind)
 {
-    if (starts_with_nocase(wanted, "all")) {
+    if (starts_with_ignoring_case(wanted, "all")) {
         return true;
     }
     char pid_text[16];
     std::snprintf(pid_text, sizeof pid_text, "0x%x", static_cast<unsigned>(pid));
-    if (starts_with_nocase(wanted, pid_text)) {
+    if (starts_with_ignoring_case(wanted, pid_text)) {
         return true;
     }
     struct Named {
@@ -169,7 +153,7 @@ bool dump_requested(std::string_view wanted, uint16_t pid, PacketKind kind)
                                        {"eit", PacketKind::eit},   {"sdt", PacketKind::sdt},
                                        {"tot", PacketKind::tot},   {"caption", PacketKind::caption}};
     for (const Named& named : kNamed) {
-        if (kind == named.kind && starts_with_nocase(wanted, named.name)) {
+        if (kind == named.kind && starts_with_ignoring_case(wanted, named.name)) {
             return true;
         }
     }

@@ -31,7 +31,7 @@ public:
     WriteBehind& operator=(const WriteBehind&) = delete;
 
     /// Allocates the chunks and starts the thread that writes to `handle` (borrowed: it stays
-    /// open until finish() has returned). False when memory or the thread is not available;
+    /// open until this object is gone). False when memory or the thread is not available;
     /// the caller then writes directly.
     [[nodiscard]] bool start(platform::NativeHandle handle);
 
