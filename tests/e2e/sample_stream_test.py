@@ -6,18 +6,11 @@ import subprocess
 import sys
 import tempfile
 
+from e2e_checks import check, summary
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE = os.path.join(HERE, "..", "..", "samples", "sample.ts")
 CAPTION_PID = 0x130
-
-results = []
-
-
-def check(name, condition, detail=""):
-    results.append(condition)
-    if not condition:
-        print("FAILED %s %s" % (name, detail))
-
 
 def lines_in_order(text, wanted):
     """True when every wanted line appears as a whole line of text, in this order."""
@@ -70,9 +63,7 @@ def main():
     detail_shows_service_and_events(program)
     with tempfile.TemporaryDirectory() as work:
         extract_finds_the_caption_packets(program, work)
-    failed = len(results) - sum(1 for r in results if r)
-    print("%d checks, %d failed" % (len(results), failed))
-    return 1 if failed else 0
+    return summary()
 
 
 if __name__ == "__main__":

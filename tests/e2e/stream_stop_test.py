@@ -9,19 +9,12 @@ import sys
 import tempfile
 import time
 
+from e2e_checks import check, summary
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 STREAM = os.path.join(HERE, "..", "..", "..", "shared", "testdata", "arib-ts",
                       "chibi_maruko_chan.tot.ts")
 CAPTION_PID = 0x130
-
-results = []
-
-
-def check(name, condition, detail=""):
-    results.append(condition)
-    if not condition:
-        print("FAILED %s %s" % (name, detail))
-
 
 def caption_packets(path):
     with open(path, "rb") as f:
@@ -85,10 +78,7 @@ def main():
         pipe_ends_at_end_of_input(program, work)
         stop_in_the_middle(program, work, signal.SIGINT, "－ CTRL+Cが押されました\n")
         stop_in_the_middle(program, work, signal.SIGTERM, "－ 閉じられます\n")
-    passed = sum(1 for r in results if r)
-    failed = len(results) - passed
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return summary()
 
 
 if __name__ == "__main__":
