@@ -25,8 +25,8 @@ struct Corpus {
 
 std::filesystem::path corpus_dir()
 {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "shared" /
-           "testdata" / "arib-es";
+    return std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" / "data" /
+           "arib-es";
 }
 
 /// The data units of parameter 0x20 in a statement data group body.

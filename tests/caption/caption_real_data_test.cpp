@@ -24,7 +24,7 @@ constexpr uint16_t kPmtPid = 0x01F0;
 
 std::string es_path(const std::string& name)
 {
-    return test::shared_testdata_dir() + "/arib-es/" + name;
+    return test::testdata_dir() + "/arib-es/" + name;
 }
 
 /// The decoded texts of a run of PES payloads, in UTF-8, as a worker reports them.
@@ -144,7 +144,7 @@ TEST(CaptionRealData, AFileOfBareClearScreensPrintsNothing)
 
 TEST(CaptionRealData, SingleStatementSamplesDecodeOnceAManagementGroupChoseThem)
 {
-    const std::string dir = test::shared_testdata_dir() + "/caption-pes/";
+    const std::string dir = test::testdata_dir() + "/caption-pes/";
     const Bytes management = test::pes_data(test::data_group(0x00, test::management_data({"jpn"})));
     const Bytes sample = test::read_whole_file(dir + "libaribcaption_sample_data_1.es");
     ASSERT_FALSE(sample.empty());
@@ -170,7 +170,7 @@ TEST(CaptionRealData, SingleStatementSamplesDecodeOnceAManagementGroupChoseThem)
 /// then every caption packet. 192-byte units lose their 4-byte prefix.
 std::vector<std::string> decode_stream(const std::string& name, size_t unit)
 {
-    const Bytes stream = test::read_whole_file(test::shared_testdata_dir() + "/arib-ts/" + name);
+    const Bytes stream = test::read_whole_file(test::testdata_dir() + "/arib-ts/" + name);
     EXPECT_FALSE(stream.empty());
     StreamContext context;
     std::vector<std::string> texts;

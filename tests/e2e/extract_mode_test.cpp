@@ -239,7 +239,7 @@ TEST_F(ExtractMode, TimestampedInputAndLeadingGarbageGiveThePlainCaptionTs)
 
 TEST_F(ExtractMode, RealTimestampedRecordingGives188BytePackets)
 {
-    const std::string source = shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    const std::string source = testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
     const std::string out = dir_ + "aijin.ts";
     const ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", out, source});
     const StreamBytes bytes = file_bytes(out);
@@ -250,8 +250,22 @@ TEST_F(ExtractMode, RealTimestampedRecordingGives188BytePackets)
     }
     const std::vector<uint16_t> pids = packet_pids(bytes);
     const auto captions = std::count(pids.begin(), pids.end(), kCaptionPid);
-    // POSIX keeps 8 bits of an exit code, Windows all 32.
-    EXPECT_EQ(run.exit_code & 0xFF, static_cast<int>(captions & 0xFF));
+    EXPECT_EQ(run.exit_code, expected_exit_status(captions));
+}
+
+TEST_F(ExtractMode, CountsAbove255ExitWithTheLargestStatusAndTheDetailLineKeepsTheTotal)
+{
+    // A shell reads only 8 bits of a POSIX status: 256 captions must not read as "none found".
+    const std::string source = testdata_dir() + "/arib-ts/chibi_maruko_chan.tot.ts";
+    const std::string out = dir_ + "many.ts";
+    const ProgramRun run =
+        run_quilvaren({"-mode", "extract", "-noprogress", "-detail", "-cappath", out, source});
+    const std::vector<uint16_t> pids = packet_pids(file_bytes(out));
+    const auto captions = std::count(pids.begin(), pids.end(), kCaptionPid);
+    ASSERT_GT(captions, 255);
+    EXPECT_EQ(run.exit_code, expected_exit_status(captions));
+    const std::string detail = "－ 終了します. ( 戻り値 : " + std::to_string(captions) + " )\n";
+    EXPECT_TRUE(run.out.ends_with(detail)) << run.out.substr(run.out.size() > 80 ? run.out.size() - 80 : 0);
 }
 
 TEST_F(ExtractMode, StandardOutputCarriesTheStreamAndNothingElse)

@@ -137,7 +137,7 @@ std::string expand_references(const std::string& text)
 TEST(Utf8ToSjis, RealCaptionTextComesBackThroughShiftJis)
 {
     const auto data =
-        qv::test::read_whole_file(qv::test::shared_testdata_dir() + "/arib-es/aibou.es.txt");
+        qv::test::read_whole_file(qv::test::testdata_dir() + "/arib-es/aibou.es.txt");
     ASSERT_FALSE(data.empty());
     const std::string text(data.begin(), data.end());
     ASSERT_EQ(text.find("&#x"), std::string::npos);

@@ -9,7 +9,7 @@
 
 namespace qv::test {
 
-std::string shared_testdata_dir() { return QV_SHARED_TESTDATA; }
+std::string testdata_dir() { return QV_TEST_DATA; }
 
 std::string source_dir() { return QV_SOURCE_DIR; }
 

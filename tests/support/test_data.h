@@ -1,5 +1,5 @@
 #pragma once
-// Paths and loaders for the test data: the real broadcast captures beside the checkout and the
+// Paths and loaders for the test data: the real broadcast captures under tests/data and the
 // project's own samples.
 #include <cstdint>
 #include <string>
@@ -7,8 +7,8 @@
 
 namespace qv::test {
 
-/// Directory of the shared real-broadcast test data (…/shared/testdata).
-std::string shared_testdata_dir();
+/// Directory of the real-broadcast test data kept in the repository (tests/data).
+std::string testdata_dir();
 /// Directory of the source tree (for samples/).
 std::string source_dir();
 /// Path of the built program.

@@ -292,7 +292,7 @@ TEST_F(FileReading, DamagedStretchLongerThanTheBlockDoesNotEndTheFile)
 
 TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
 {
-    const std::string path = test::shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    const std::string path = test::testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
     platform::NativeHandle handle = platform::open_for_reading(path);
     ASSERT_NE(handle, platform::kClosedHandle);
     int64_t size = 0;
@@ -363,7 +363,7 @@ TEST_F(FileReading, ReadAheadDeliversWhatDirectReadingDoesAtEverySliceSize)
 
 TEST_F(FileReading, ReadAheadOnARealTimestampedRecording)
 {
-    const std::string path = test::shared_testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    const std::string path = test::testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
     const Delivered direct = read_whole_file(path, 100003, false);
     const Delivered ahead = read_whole_file(path, 100003, true);
     ASSERT_FALSE(direct.packets.empty());

@@ -17,7 +17,7 @@ using test::Bytes;
 
 Bytes read_si(const std::string& name)
 {
-    return test::read_whole_file(test::shared_testdata_dir() + "/si/" + name);
+    return test::read_whole_file(test::testdata_dir() + "/si/" + name);
 }
 
 /// Feeds every packet of `stream` to parse_pat; the result of the last one.

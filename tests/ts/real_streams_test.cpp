@@ -30,7 +30,7 @@ Pass run_file(const std::string& name, StreamContext& context, bool pcr_pid_know
         context.pcr_pid_set[0] = kPcrPid;
     }
     Pass pass;
-    platform::NativeHandle handle = platform::open_for_reading(test::shared_testdata_dir() + "/arib-ts/" + name);
+    platform::NativeHandle handle = platform::open_for_reading(test::testdata_dir() + "/arib-ts/" + name);
     EXPECT_NE(handle, platform::kClosedHandle) << name;
     PacketReadBuffer reader;
     reader.capacity = read_buffer_capacity(65536);

@@ -17,7 +17,7 @@ using test::Bytes;
 
 Bytes read_si_sample(const std::string& name)
 {
-    return test::read_whole_file(test::shared_testdata_dir() + "/si/" + name);
+    return test::read_whole_file(test::testdata_dir() + "/si/" + name);
 }
 
 uint32_t stated_crc(const Bytes& section)

@@ -68,7 +68,7 @@ const Bytes kNameMx = {0x23, 0x4D, 0x23, 0x58};               // ＭＸ
 TEST(SdtParse, RealSdtGivesSixServicesWithTheirNames)
 {
     StreamContext context;
-    Bytes stream = test::read_whole_file(test::shared_testdata_dir() + "/si/ariblib_sdt_7e87.ts");
+    Bytes stream = test::read_whole_file(test::testdata_dir() + "/si/ariblib_sdt_7e87.ts");
     ASSERT_EQ(stream.size(), 376u);
     ByteBuffer copy;
     EXPECT_TRUE(feed_sdt(context, stream, &copy));
@@ -89,7 +89,7 @@ TEST(SdtParse, RealSdtGivesSixServicesWithTheirNames)
     }
 
     // The copy holds the collected bytes from the first packet's byte 0.
-    Bytes section = test::read_whole_file(test::shared_testdata_dir() + "/si/ariblib_sdt_7e87.sec");
+    Bytes section = test::read_whole_file(test::testdata_dir() + "/si/ariblib_sdt_7e87.sec");
     ASSERT_EQ(copy.data.size(), 5 + section.size());
     EXPECT_TRUE(std::equal(stream.begin(), stream.begin() + 5, copy.data.begin()));
     EXPECT_TRUE(std::equal(section.begin(), section.end(), copy.data.begin() + 5));
