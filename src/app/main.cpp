@@ -1,3 +1,4 @@
 #include "app/entry.h"
+#include "platform/environment.h"
 
-int main(int argc, char** argv) { return qv::run_program(argc, argv); }
+int main(int argc, char** argv) { return qv::platform::exit_status(qv::run_program(argc, argv)); }

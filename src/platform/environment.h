@@ -32,6 +32,11 @@ struct DirectoryEntry {
 bool find_in_directory(const std::string& directory, const std::string& pattern,
                        const std::function<void(const DirectoryEntry&)>& found);
 
+/// The process exit status for a pass total. POSIX keeps 8 bits of a status, so a total of 256
+/// would read as 0 ("nothing found") to a shell: totals above 255, and sums that overflowed into
+/// negative values, give 255 there. Windows keeps the whole 32-bit total.
+int exit_status(int32_t total);
+
 /// A string of the program's version resource ("CompanyName", "Comments"); false when absent.
 [[nodiscard]] bool read_version_string(const char* key, std::string& value);
 

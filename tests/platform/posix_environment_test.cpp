@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -62,6 +63,18 @@ TEST(PosixTempDirectory, ComesFromTmpdirWithOneTrailingSlash)
         ::setenv("TMPDIR", previous->c_str(), 1);
     } else {
         ::unsetenv("TMPDIR");
+    }
+}
+
+TEST(PosixExitStatus, TotalsAbove255AndOverflowedSumsGiveTheLargestStatus)
+{
+    const struct {
+        int32_t total;
+        int status;
+    } cases[] = {{0, 0}, {3, 3}, {255, 255}, {256, 255}, {512, 255}, {INT32_MAX, 255}, {-1, 255},
+                 {INT32_MIN, 255}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::exit_status(c.total), c.status) << c.total;
     }
 }
 

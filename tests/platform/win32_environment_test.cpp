@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -19,6 +20,13 @@ namespace {
 
 using test::ScratchDirectory;
 using test::write_new_file;
+
+TEST(Win32ExitStatus, KeepsTheWhole32BitTotal)
+{
+    for (const int32_t total : {0, 3, 255, 256, 1940, INT32_MAX, -5}) {
+        EXPECT_EQ(platform::exit_status(total), total);
+    }
+}
 
 TEST(Win32VersionStrings, ComeFromTheExecutablesOwnResource)
 {

@@ -22,6 +22,8 @@ std::string slurp(const std::string& path)
 
 }  // namespace
 
+int expected_exit_status(long long count) { return count > 255 ? 255 : static_cast<int>(count); }
+
 std::string make_scratch_directory(const std::string& label)
 {
     const char* base = std::getenv("TMPDIR");

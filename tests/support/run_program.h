@@ -17,6 +17,10 @@ struct ProgramRun {
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& arguments,
                        const std::string& directory = {}, const std::string& input_path = {});
 
+/// The exit status of a run whose passes counted `count` in all: the count itself up to 255 and
+/// 255 above on POSIX, the 32-bit count on Windows.
+int expected_exit_status(long long count);
+
 /// A fresh empty directory for one test, under the temporary directory.
 std::string make_scratch_directory(const std::string& label);
 

@@ -55,6 +55,8 @@ HANDLE open_inheritable(const std::string& path, DWORD access, DWORD creation)
 
 }  // namespace
 
+int expected_exit_status(long long count) { return static_cast<int>(count); }
+
 std::string make_scratch_directory(const std::string& label)
 {
     static std::atomic<unsigned> serial{0};

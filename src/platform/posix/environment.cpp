@@ -111,6 +111,12 @@ bool find_in_directory(const std::string& directory, const std::string& pattern,
     return true;
 }
 
+int exit_status(int32_t total)
+{
+    constexpr int32_t kLargestStatus = 255;
+    return total < 0 || total > kLargestStatus ? kLargestStatus : total;
+}
+
 bool read_version_string(const char* key, std::string& value)
 {
     if (key == nullptr) {

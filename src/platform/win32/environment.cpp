@@ -156,6 +156,8 @@ bool find_in_directory(const std::string& directory, const std::string& pattern,
     return true;
 }
 
+int exit_status(int32_t total) { return total; }
+
 bool read_version_string(const char* key, std::string& value)
 {
     value.clear();
