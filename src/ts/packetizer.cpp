@@ -5,7 +5,6 @@
 #include <array>
 #include <cstring>
 
-#include "app/console_output.h"
 
 namespace qv {
 namespace {
@@ -82,7 +81,7 @@ std::vector<uint8_t> packetize(const uint8_t* run, size_t length, PidCounter* co
     packets.reserve(((length - kPacketHeaderSize + kPacketPayloadSize - 1) / kPacketPayloadSize) *
                     kPacketSize);
     size_t left = length;  // bytes the next packet would hold, header included
-    for (size_t index = 0; left > 0 && stop_requested.load() == 0; ++index) {
+    for (size_t index = 0; left > 0; ++index) {
         const size_t start = packets.size();
         packets.resize(start + kPacketSize, 0xFF);
         uint8_t* packet = packets.data() + start;

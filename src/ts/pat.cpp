@@ -1,7 +1,6 @@
 // The PAT handler and the lookups into what the PAT and the PMTs recorded.
 #include <algorithm>
 
-#include "app/console_output.h"
 #include "ts/pat_pmt.h"
 #include "ts/section_assembly.h"
 
@@ -30,7 +29,7 @@ bool parse_pat(StreamContext& context, PidState& state, const uint8_t* packet)
     context.programs.clear();
     ByteCursor body = section_body(state);
     skip_bytes(body, kPatHeaderSize);
-    while (remaining(body) >= 4 && stop_requested.load() == 0) {
+    while (remaining(body) >= 4) {
         uint16_t program_number = read_u16(body);
         uint16_t pmt_pid = read_u16(body) & 0x1FFF;
         if (program_number == kPatEndMarker) {

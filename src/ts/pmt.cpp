@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/console_output.h"
 #include "ts/crc32_mpeg2.h"
 #include "ts/pat_pmt.h"
 #include "ts/section_assembly.h"
@@ -37,7 +36,7 @@ bool gets_component_tag(uint8_t stream_type)
 
 bool has_caption_descriptor(ByteCursor descriptors)
 {
-    while (remaining(descriptors) >= 2 && stop_requested.load() == 0) {
+    while (remaining(descriptors) >= 2) {
         uint8_t tag = read_u8(descriptors);
         uint8_t length = read_u8(descriptors);
         ByteCursor body = take_cursor(descriptors, length);
@@ -177,7 +176,7 @@ uint32_t parse_pmt(StreamContext& context, ProgramEntry& program, PidState& stat
 
     uint32_t result = 0;
     std::vector<uint8_t> loop;
-    while (remaining(body) > 0 && stop_requested.load() == 0) {
+    while (remaining(body) > 0) {
         const uint8_t* entry_start = body.pos;
         uint8_t stream_type = read_u8(body);
         uint16_t pid = read_u16(body) & 0x1FFF;

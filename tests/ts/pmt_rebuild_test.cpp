@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "app/console_output.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "support/ffprobe.h"
@@ -225,7 +226,20 @@ TEST(PmtReplace, VideoWithoutDescriptorsGainsComponentTagZeroAndReplacementsFoll
     EXPECT_TRUE(streams[4].is_caption);
 }
 
+void check_long_rebuilt_section();
+
 TEST(PmtReplace, RebuiltSectionSpanningPacketsReadsBack)
+{
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stop requested" : "running");
+        // A stop request while the section is rebuilt must not cut it: all three packets follow.
+        stop_requested.store(stop ? 1 : 0);
+        check_long_rebuilt_section();
+        stop_requested.store(0);
+    }
+}
+
+void check_long_rebuilt_section()
 {
     // Enough entries that the rebuilt section needs three packets.
     CapturedOutput output("long");
