@@ -187,7 +187,7 @@ bool walk_caption_pes(CaptionEntry& entry, const uint8_t* pes, size_t length)
     PesHeaderInfo header;
     if (pes == nullptr || !parse_pes_header(header, pes, length) ||
         header.packet_start_code_prefix != 1 || header.pes_packet_length == 0 ||
-        header.payload_offset >= length) {
+        !header.has_payload || header.payload_offset >= length) {
         return false;
     }
     // The walk ends at the PES start plus PES_packet_length, six bytes before the PES itself

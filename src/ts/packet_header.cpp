@@ -88,6 +88,7 @@ bool parse_pes_header(PesHeaderInfo& info, const uint8_t* pes, size_t available)
     info.pes_packet_length = static_cast<uint16_t>((pes[4] << 8) | pes[5]);
     if (info.stream_id == 0xBE) {  // padding_stream: neither optional header nor payload
         info.payload_offset = 6;
+        info.has_payload = false;
         return true;
     }
     if (stream_id_without_optional_header(info.stream_id)) {

@@ -33,6 +33,8 @@ struct AdaptationFieldInfo {
 /// The fixed part of a PES header and its time stamps.
 struct PesHeaderInfo {
     bool has_optional_header = false;
+    /// False for a padding stream (stream_id 0xBE): the bytes after its header are stuffing.
+    bool has_payload = true;
     uint32_t payload_offset = 0;  ///< from the first byte of the PES (00 00 01) to its payload
     uint32_t packet_start_code_prefix = 0;  ///< 24 bits; 0x000001 in a real PES
     uint8_t stream_id = 0;

@@ -161,6 +161,19 @@ TEST(CaptionPesReassembly, PesHeaderAndPesDataHeaderChecks)
     ASSERT_EQ(feed.texts.size(), 2u);
     EXPECT_TRUE(same_bytes(feed.texts[0], kTextA));
     EXPECT_TRUE(same_bytes(feed.texts[1], kTextB));
+
+    // A padding stream (0xBE) has no payload: the same caption bytes behind its header are
+    // stuffing and decode to nothing.
+    Bytes padding = plain;
+    padding[3] = 0xBE;
+    const Bytes third = caption_payload(kBodyA);
+    padding.resize(6);
+    padding[5] = static_cast<uint8_t>(third.size());
+    padding.insert(padding.end(), third.begin(), third.end());
+    for (const Bytes& packet : test::ts_packets(padding, kPid, feed.counter)) {
+        (void)feed_packet(feed, packet);
+    }
+    EXPECT_EQ(feed.texts.size(), 2u);
 }
 
 TEST(CaptionPesMergeHandOver, TheSinkGetsTheWholePesWithThisStreamsTimeStamps)
@@ -285,24 +298,29 @@ TEST(CaptionDataGroups, OtherUnitsAndEmptyUnitsAreSteppedOverAndTheLastTextWins)
 
 TEST(CaptionDataGroups, HeaderVariantsWithTimesAndDisplayControl)
 {
-    CaptionFeed feed(kPid);
-    // management: TMD 2 with OTM, one language with DMF 0xC and its DC byte
-    const Bytes management = {0x80, 0x01, 0x23, 0x45, 0x67, 0x80,  // TMD 2, OTM
-                              0x01,                                // num_languages
-                              0x0C, 0x55, 'j',  'p',  'n',  0x00,  // tag 0, DMF 0xC, DC
-                              0x00, 0x00, 0x00};                   // no data units
-    // statement: TMD 1 with STM
-    Bytes statement = {0x40, 0x01, 0x23, 0x45, 0x67, 0x80};
-    const Bytes units = text_unit(kBodyA);
-    statement.insert(statement.end(), {0x00, 0x00, static_cast<uint8_t>(units.size())});
-    statement.insert(statement.end(), units.begin(), units.end());
-    feed_payload(feed,
-                 pes_data(test::join({data_group(0x00, management), data_group(0x01, statement)})));
-    ASSERT_EQ(feed.texts.size(), 1u);
-    EXPECT_TRUE(same_bytes(feed.texts[0], kTextA));
-    EXPECT_EQ(feed.entry->management.dc, 0x55);
-    EXPECT_EQ(feed.entry->management.tmd, 2);
-    EXPECT_EQ(feed.entry->statement.tmd, 1);
+    // The display-control byte DC follows DMF 0xC, 0xD and 0xE alike; a reader that skips it for
+    // one of them loses the language code and shows nothing.
+    for (const uint8_t dmf : {0x0C, 0x0D, 0x0E}) {
+        SCOPED_TRACE(dmf);
+        CaptionFeed feed(kPid);
+        // management: TMD 2 with OTM, one language with its DC byte
+        const Bytes management = {0x80, 0x01, 0x23, 0x45, 0x67, 0x80,  // TMD 2, OTM
+                                  0x01,                                // num_languages
+                                  dmf,  0x55, 'j',  'p',  'n',  0x00,  // tag 0, DMF, DC
+                                  0x00, 0x00, 0x00};                   // no data units
+        // statement: TMD 1 with STM
+        Bytes statement = {0x40, 0x01, 0x23, 0x45, 0x67, 0x80};
+        const Bytes units = text_unit(kBodyA);
+        statement.insert(statement.end(), {0x00, 0x00, static_cast<uint8_t>(units.size())});
+        statement.insert(statement.end(), units.begin(), units.end());
+        feed_payload(feed, pes_data(test::join({data_group(0x00, management),
+                                                data_group(0x01, statement)})));
+        ASSERT_EQ(feed.texts.size(), 1u);
+        EXPECT_TRUE(same_bytes(feed.texts[0], kTextA));
+        EXPECT_EQ(feed.entry->management.dc, 0x55);
+        EXPECT_EQ(feed.entry->management.tmd, 2);
+        EXPECT_EQ(feed.entry->statement.tmd, 1);
+    }
 }
 
 TEST(CaptionDataGroups, SizesPastTheReassembledBytesNeverReadOutside)
