@@ -49,9 +49,6 @@ struct RunConfig {
     bool loop_enabled = false;
     int32_t loop_count = 0;
     bool no_delete = false;
-    /// Set by main when a pass wrote its stream to standard output (it cleared console text):
-    /// later console text would land in that stream.
-    bool stream_on_stdout = false;
 };
 
 /// Scans arguments 1 to argc-1 into `config` (options by '-', and by '/' where '/' does not

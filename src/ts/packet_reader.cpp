@@ -37,7 +37,9 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
             return Refill::end;
         }
         if (status != platform::IoStatus::ok) {
-            got = 0;
+            reader.read_failed = true;
+            reader.read_error = platform::last_error();
+            return Refill::end;
         }
     }
     if (got == 0) {
@@ -60,6 +62,7 @@ Refill refill_ahead(PacketReadBuffer& reader)
     const uint8_t* tail_bytes = data != nullptr ? data + reader.cursor : nullptr;
     ReadAheadBytes next;
     if (!reader.ahead->take_next(tail_bytes, tail, next)) {
+        reader.read_failed = reader.ahead->read_failed(reader.read_error);
         if (data != nullptr) {
             reader.ahead_data = data + reader.cursor;
         }
@@ -118,15 +121,6 @@ uint8_t scan_for_packet(PacketReadBuffer& reader, const uint8_t*& packet)
 }
 
 }  // namespace
-
-uint32_t read_buffer_capacity(int64_t bufsize_option)
-{
-    // Compared signed: a negative value is no request for a 4 GiB block.
-    if (bufsize_option < int64_t{kMinimumReadBufferOption}) {
-        return kDefaultReadBufferSize;
-    }
-    return static_cast<uint32_t>(std::min<int64_t>(bufsize_option, UINT32_MAX));
-}
 
 uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
                     const uint8_t*& packet)

@@ -15,7 +15,6 @@ namespace qv {
 struct TunerReceiveBuffer;
 
 inline constexpr uint32_t kDefaultReadBufferSize = 104857600;  ///< 100 MiB
-inline constexpr uint32_t kMinimumReadBufferOption = 48128;
 
 /// Where the bytes come from: the tuner queue when one is given, else the handle.
 struct PacketSource {
@@ -38,6 +37,10 @@ struct PacketReadBuffer {
     /// of `block`, and `ahead_data` is where the valid bytes start (null before the first).
     std::unique_ptr<ReadAhead> ahead;
     uint8_t* ahead_data = nullptr;
+    /// A read from the source failed (not the end of the input): read_packet then answers 0
+    /// like at the end, and the caller reports it. `read_error` is the OS error code.
+    bool read_failed = false;
+    int read_error = 0;
 };
 
 /// Where the reader's valid bytes start: `cursor`, `valid_length` and delivered packets are
@@ -53,10 +56,6 @@ inline const uint8_t* read_data(const PacketReadBuffer& reader)
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle);
 /// Stops a read-ahead thread and frees the block.
 void release_read_buffer(PacketReadBuffer& reader);
-
-/// The read block size for the -bufsize option: the option's value, or 100 MiB when it is
-/// absent (0), negative or below 48128.
-uint32_t read_buffer_capacity(int64_t bufsize_option);
 
 /// Delivers the next packet: `packet` points at its sync byte inside the block and stays valid
 /// until the next call. Returns 188 or 192 (a unit whose 4-byte prefix the next delivery skips);

@@ -80,6 +80,13 @@ bool ReadAhead::take_next(const uint8_t* tail, size_t tail_length, ReadAheadByte
     return true;
 }
 
+bool ReadAhead::read_failed(int& error_code)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_code = error_code_;
+    return failed_;
+}
+
 /// The thread: fills free slices in file order until the end of the file, a failed read, or
 /// closing.
 void ReadAhead::read_slices()
@@ -98,6 +105,7 @@ void ReadAhead::read_slices()
         size_t got = 0;
         const platform::IoStatus status =
             platform::read_file(handle_, slice.bytes.get() + kReadAheadLead, slice_size_, got);
+        const int error = status == platform::IoStatus::failed ? platform::last_error() : 0;
 
         lock.lock();
         if (status == platform::IoStatus::ok && got > 0) {
@@ -106,6 +114,8 @@ void ReadAhead::read_slices()
         } else {
             free_.push_back(index);
             ended_ = true;
+            failed_ = status == platform::IoStatus::failed;
+            error_code_ = error;
         }
         changed_.notify_all();
         if (ended_) {

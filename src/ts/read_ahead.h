@@ -53,6 +53,10 @@ public:
     /// then nothing changes, the previous slice stays valid, and every later call is false too.
     [[nodiscard]] bool take_next(const uint8_t* tail, size_t tail_length, ReadAheadBytes& bytes);
 
+    /// After take_next answered false: true when a read failed (not the end of the file), with
+    /// the OS error code of that read.
+    bool read_failed(int& error_code);
+
 private:
     struct Slice {
         std::unique_ptr<uint8_t[]> bytes;  ///< kReadAheadLead bytes of room, then the read
@@ -72,6 +76,8 @@ private:
     std::deque<size_t> filled_;  ///< read and waiting, in file order
     std::deque<size_t> free_;    ///< ready for the thread
     bool ended_ = false;         ///< the thread saw the end of the file or a failed read
+    bool failed_ = false;        ///< it was a failed read
+    int error_code_ = 0;
     bool closing_ = false;
     platform::Thread thread_;
     bool started_ = false;

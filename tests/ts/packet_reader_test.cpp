@@ -204,17 +204,6 @@ TEST(PacketReading, RefusesWithoutSourceOrBlock)
     EXPECT_FALSE(no_capacity.block);
 }
 
-TEST(PacketReading, ReadBufferSizeOption)
-{
-    EXPECT_EQ(read_buffer_capacity(0), 104857600u);
-    EXPECT_EQ(read_buffer_capacity(48127), 104857600u);
-    EXPECT_EQ(read_buffer_capacity(48128), 48128u);
-    EXPECT_EQ(read_buffer_capacity(1 << 20), 1u << 20);
-    // Negative values are no request for a 4 GiB block.
-    EXPECT_EQ(read_buffer_capacity(-1), 104857600u);
-    EXPECT_EQ(read_buffer_capacity(-1000000), 104857600u);
-}
-
 TEST(TunerQueue, TakesFromTheFrontWithoutWaiting)
 {
     TunerReceiveBuffer tuner;

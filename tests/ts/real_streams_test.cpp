@@ -33,7 +33,7 @@ Pass run_file(const std::string& name, StreamContext& context, bool pcr_pid_know
     platform::NativeHandle handle = platform::open_for_reading(test::testdata_dir() + "/arib-ts/" + name);
     EXPECT_NE(handle, platform::kClosedHandle) << name;
     PacketReadBuffer reader;
-    reader.capacity = read_buffer_capacity(65536);
+    reader.capacity = 65536;
     const PacketSource source{handle, nullptr};
     const uint8_t* packet = nullptr;
     while (read_packet(reader, source, 188, packet) != 0) {
