@@ -21,6 +21,11 @@ public:
     /// Waits for the thread to end; nothing when none was started.
     void join();
     bool running() const;
+    /// Makes a read or write that the thread is blocked in return with a failure (POSIX: a
+    /// signal without restart, so the call ends with EINTR once a console event was accepted;
+    /// Windows: CancelSynchronousIo). Nothing when no thread runs. A call that the thread has not
+    /// entered yet is not affected: callers repeat it while they wait.
+    void interrupt_blocking_io();
 
 private:
     struct Impl;

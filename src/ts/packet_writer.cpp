@@ -105,7 +105,7 @@ size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
         data += count;
         length -= count;
         if (static_cast<size_t>(writer.pending) >= capacity) {
-            handed += hand_on(writer, false);
+            handed += hand_on(writer, writer.hand_on_each_buffer);
         }
     }
     return handed;

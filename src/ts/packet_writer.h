@@ -31,6 +31,9 @@ struct PacketWriter {
     /// For a file or standard output: the writer thread that takes the full buffers, which then
     /// live inside its chunks instead of `buffer`. Null: each full buffer is written at once.
     std::unique_ptr<WriteBehind> behind;
+    /// Every full buffer goes to the writer thread at once instead of gathering a large chunk:
+    /// a reader of a live stream gets it as it comes.
+    bool hand_on_each_buffer = false;
 };
 
 /// True when the writer has a handle, or a sender id with a bound "AddSendDataDLL".

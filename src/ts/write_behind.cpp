@@ -1,7 +1,11 @@
 // The writer thread of an output and the chunks it writes.
 #include "ts/write_behind.h"
 
+#include <chrono>
 #include <new>
+#include <optional>
+
+#include "app/console_output.h"
 
 namespace qv {
 
@@ -61,12 +65,47 @@ void WriteBehind::advance(size_t bytes, bool send_now)
     window_ = chunks_[current_].bytes.get() + chunks_[current_].length;
 }
 
+template <typename Done>
+void WriteBehind::wait_unless_stopped(std::unique_lock<std::mutex>& lock, Done done)
+{
+    constexpr auto kSlice = std::chrono::milliseconds(100);
+    std::optional<std::chrono::steady_clock::time_point> stop_seen;
+    while (!changed_.wait_for(lock, kSlice, done)) {
+        if (stop_requested.load() == 0) {
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!stop_seen) {
+            stop_seen = now;
+        }
+        if (now - *stop_seen >= std::chrono::milliseconds(kStopGraceMs)) {
+            abandon_locked();
+        }
+    }
+}
+
+void WriteBehind::abandon_locked()
+{
+    if (!abandoned_) {
+        abandoned_ = true;
+        failed_ = true;
+        for (const size_t index : queued_) {
+            available_.push_back(index);
+        }
+        queued_.clear();
+        changed_.notify_all();
+    }
+    if (writing_) {
+        thread_.interrupt_blocking_io();  // repeated each slice until the write gives up
+    }
+}
+
 void WriteBehind::send_current_chunk()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     queued_.push_back(current_);
     changed_.notify_all();
-    changed_.wait(lock, [this] { return !available_.empty(); });
+    wait_unless_stopped(lock, [this] { return !available_.empty(); });
     current_ = available_.front();
     available_.pop_front();
     chunks_[current_].length = 0;
@@ -75,7 +114,7 @@ void WriteBehind::send_current_chunk()
 void WriteBehind::wait_until_written()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
+    wait_unless_stopped(lock, [this] { return queued_.empty() && !writing_; });
 }
 
 bool WriteBehind::failed() const

@@ -21,6 +21,8 @@ namespace qv {
 inline constexpr size_t kWriteBehindChunkBuffers = 16;
 /// Chunks in flight: one being filled, the others queued or being written.
 inline constexpr size_t kWriteBehindChunkCount = 4;
+/// How long an output may still take after a stop request before it is given up.
+inline constexpr uint32_t kStopGraceMs = 500;
 
 class WriteBehind {
 public:
@@ -60,6 +62,13 @@ private:
 
     void write_chunks();
     void send_current_chunk();
+    /// Waits under `lock` until `done()` holds. An output that does not follow a stop request
+    /// within kStopGraceMs is given up: what is queued is dropped, the write in progress is
+    /// interrupted, and the writer counts as failed, so the pass ends within a second whatever
+    /// the reader of a pipe does.
+    template <typename Done>
+    void wait_unless_stopped(std::unique_lock<std::mutex>& lock, Done done);
+    void abandon_locked();
 
     size_t buffer_size_;
     size_t chunk_size_;
@@ -75,6 +84,7 @@ private:
     bool writing_ = false;           ///< the thread holds a chunk
     bool closing_ = false;
     bool failed_ = false;
+    bool abandoned_ = false;  ///< given up after a stop request; nothing more is written
     int error_code_ = 0;
     platform::Thread thread_;
     bool started_ = false;

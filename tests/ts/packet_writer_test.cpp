@@ -9,6 +9,7 @@
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/thread.h"
 #include "support/test_data.h"
 #include "support/ts_builders.h"
 
@@ -232,6 +233,31 @@ TEST_F(WriteBehindOutput, FlushSendsAPartChunkAtOnceAndWritingGoesOn)
     (void)write_packets(writer_, stream.data() + 300 * 188, 300 * 188);
     finish_packets(writer_);
     EXPECT_TRUE(file_bytes() == stream);
+}
+
+TEST_F(WriteBehindOutput, ALiveOutputHandsEachFullBufferOnAtOnce)
+{
+    // A live stream must reach its reader a buffer at a time, not after a 770 KiB chunk has
+    // gathered; otherwise the large chunks stay.
+    for (const bool live : {false, true}) {
+        SCOPED_TRACE(live);
+        writer_ = PacketWriter{};
+        writer_.handle = platform::create_for_writing(path_);
+        ASSERT_NE(writer_.handle, platform::kClosedHandle);
+        writer_.hand_on_each_buffer = live;
+        ASSERT_TRUE(start_write_behind(writer_));
+        const Bytes stream = numbered_packets(300);  // one full buffer and 44 packets
+        (void)write_packets(writer_, stream.data(), stream.size());
+        int64_t seen = 0;
+        for (int wait = 0; wait < 50 && seen == 0 && live; ++wait) {
+            platform::sleep_ms(10);
+            seen = file_length();
+        }
+        EXPECT_EQ(file_length(), live ? kWriteBufferSize : 0);
+        finish_packets(writer_);
+        EXPECT_TRUE(file_bytes() == stream);
+        platform::close_handle(writer_.handle);
+    }
 }
 
 TEST_F(WriteBehindOutput, FailedWriteMarksTheWriterWithoutHoldingItUp)

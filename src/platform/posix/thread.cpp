@@ -1,10 +1,13 @@
 // Threads and manual-reset events on POSIX: std::thread, a mutex and a condition variable.
 #include "platform/thread.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -50,6 +53,36 @@ bool Thread::start(std::function<void()> body)
         return false;
     }
     return true;
+}
+
+namespace {
+
+void on_interrupt_signal(int) {}
+
+/// SIGURG (ignored by default, sent by nobody else to this program) with a handler that does
+/// nothing and no SA_RESTART: delivered to one thread, it ends the system call that thread is
+/// blocked in.
+void install_interrupt_signal()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = on_interrupt_signal;
+        action.sa_flags = 0;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGURG, &action, nullptr);
+    });
+}
+
+}  // namespace
+
+void Thread::interrupt_blocking_io()
+{
+    if (!impl_->thread.joinable() || !impl_->body_running) {
+        return;
+    }
+    install_interrupt_signal();
+    pthread_kill(impl_->thread.native_handle(), SIGURG);
 }
 
 void Thread::join()

@@ -54,6 +54,13 @@ bool Thread::start(std::function<void()> body)
     return true;
 }
 
+void Thread::interrupt_blocking_io()
+{
+    if (impl_->handle != nullptr && impl_->body_running) {
+        CancelSynchronousIo(impl_->handle);
+    }
+}
+
 void Thread::join()
 {
     if (impl_->handle != nullptr) {
