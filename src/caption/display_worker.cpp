@@ -169,6 +169,7 @@ int32_t run_display_worker(WorkerArgs* args)
                          args->config->dump_spec && !args->config->dump_spec->empty();
     hooks.after_packet = dumping ? dump_display : nullptr;
     hooks.mark_first_clocks = false;
+    hooks.pes_clocks_at_pes_start = true;  // the caption PTS line belongs to the PES start
     hooks.skip_plain_pids = true;
     return run_stream_pump(args, 0, hooks);
 }

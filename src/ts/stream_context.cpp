@@ -66,19 +66,28 @@ bool is_pcr_pid(const StreamContext& context, uint16_t pid)
     return (((a - kLow) & ~a) | ((b - kLow) & ~b)) & kHigh;
 }
 
-void update_stream_clocks(StreamContext& context, const PidState& state)
+ClockUpdates update_stream_clocks(StreamContext& context, const PidState& state,
+                                  bool pes_start_only)
 {
+    ClockUpdates updates;
     if (state.adaptation_parsed && state.adaptation.pcr_flag) {
-        update_pcr_clock(context.pcr_clock, state.adaptation);
+        updates.pcr = update_pcr_clock(context.pcr_clock, state.adaptation);
     }
-    if (state.pes_parsed && (state.pes.pts_dts_flags & 0x02)) {
-        if (update_pts_clock(context.pts_clock, state.pes)) {
-            update_wall_clock(context.wall_clock);
-        }
-        if (state.pes.pts_dts_flags == 0x03) {
-            update_dts_clock(context.dts_clock, state.pes);
-        }
+    if (!state.pes_parsed || (state.pes.pts_dts_flags & 0x02) == 0 ||
+        (pes_start_only && !state.unit_start)) {
+        return updates;
     }
+    ClockTracker& pts = context.pts_clock;
+    updates.pts = update_pts_clock(pts, state.pes);
+    // The wall clock paces -sync against the PTS: a PTS fed again, which moves nothing, needs
+    // no tick count (the pump would otherwise read the clock on nearly every packet).
+    if (updates.pts && (state.unit_start || pts.elapsed != pts.previous_elapsed)) {
+        update_wall_clock(context.wall_clock);
+    }
+    if (state.pes.pts_dts_flags == 0x03) {
+        updates.dts = update_dts_clock(context.dts_clock, state.pes);
+    }
+    return updates;
 }
 
 }  // namespace qv

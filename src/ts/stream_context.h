@@ -67,8 +67,18 @@ void remove_pid_state(StreamContext& context, uint16_t pid);
 /// True when `pid` is one of the registered PCR PIDs.
 bool is_pcr_pid(const StreamContext& context, uint16_t pid);
 
-/// Feeds the current packet's PCR, PTS and DTS to the context's clocks (and the wall clock after
-/// a PTS update that reports true), in the order every worker uses.
-void update_stream_clocks(StreamContext& context, const PidState& state);
+/// Which clock updates of one packet reported true (a first value, or a time of a second or more).
+struct ClockUpdates {
+    bool pcr = false;
+    bool pts = false;
+    bool dts = false;
+};
+
+/// Feeds the packet's PCR, and the PTS and DTS of its PID's last PES header, to the context's
+/// clocks in the order every worker uses; the wall clock follows a PTS update that reports true.
+/// A packet without unit start feeds the PTS of its PID's last PES start again (the time does
+/// not move), unless `pes_start_only` asks for PES starts alone.
+ClockUpdates update_stream_clocks(StreamContext& context, const PidState& state,
+                                  bool pes_start_only = false);
 
 }  // namespace qv

@@ -136,6 +136,31 @@ TEST(ClockTracker, RepeatedPtsWithoutUnitStartLeavesElapsedTimeAlone)
     EXPECT_FALSE(context.wall_clock.first);  // the first PTS started the wall clock
 }
 
+TEST(ClockTracker, EachPacketFeedsThePtsOfItsOwnPidsLastPesStart)
+{
+    // Video starts a PES at 900000, audio one at 909000; the next video packet, a continuation,
+    // feeds the video PTS again and the time steps back to it. Display and the caption side of
+    // merge take PES starts only: there the continuation leaves the audio time.
+    const test::PacketOptions start{true, false, false, 0, {}, true};
+    const Bytes video = test::make_packet(0x100, 0, test::pes_header(0xE0, 100, 900000), start);
+    const Bytes audio = test::make_packet(0x110, 0, test::pes_header(0xC0, 100, 909000), start);
+    const Bytes video_more = test::make_packet(0x100, 1, {1, 2, 3});
+    for (const bool pes_start_only : {false, true}) {
+        SCOPED_TRACE(pes_start_only);
+        StreamContext context;
+        ClockUpdates last;
+        for (const Bytes* packet : {&video, &audio, &video_more}) {
+            PidState* state = parse_packet(context, packet->data());
+            ASSERT_NE(state, nullptr);
+            last = update_stream_clocks(context, *state, pes_start_only);
+        }
+        EXPECT_EQ(context.pts_clock.elapsed, pes_start_only ? 9000u : 0u);
+        EXPECT_EQ(context.pts_clock.previous_elapsed, pes_start_only ? 0u : 9000u);
+        EXPECT_FALSE(last.pts);  // under one second: not reported
+        EXPECT_FALSE(last.pcr);
+    }
+}
+
 TEST(ClockSelection, PreferenceOrderAndFallback)
 {
     StreamContext context;
