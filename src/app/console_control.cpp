@@ -21,7 +21,7 @@ bool console_ctrl_handler(platform::ConsoleEvent event)
     }
     stop_requested = 1;
     if (progress_visible()) {
-        platform::write_stdout(notice);
+        write_console(notice);
         line_closed = true;
     }
     return true;

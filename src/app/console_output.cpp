@@ -15,6 +15,16 @@ std::atomic<bool> line_closed{true};
 std::atomic<uint32_t> log_active{0};
 std::atomic<int> stop_requested{0};
 std::atomic<int> stop_reason{0};
+std::atomic<bool> console_on_stderr{false};
+
+void write_console(std::string_view text)
+{
+    if (console_on_stderr.load()) {
+        platform::write_stderr(text);
+    } else {
+        platform::write_stdout(text);
+    }
+}
 
 namespace {
 
@@ -34,7 +44,7 @@ std::string g_status_lines;
 void write_status_lines_locked()
 {
     if (!g_status_lines.empty()) {
-        platform::write_stdout(g_status_lines);
+        write_console(g_status_lines);
         g_status_lines.clear();
     }
 }
@@ -75,7 +85,7 @@ void emit_message(std::string_view text)
     if (console_text_on() && !text.empty()) {
         std::lock_guard<std::mutex> lock(g_console_mutex);
         write_status_lines_locked();
-        platform::write_stdout(text);
+        write_console(text);
     }
     if ((log_active.load() & kLogOn) != 0) {
         append_log(text);
@@ -133,7 +143,7 @@ void close_status_line()
     std::lock_guard<std::mutex> lock(g_console_mutex);
     write_status_lines_locked();
     if (!line_closed.load() && progress_visible()) {
-        platform::write_stdout("\r\n");
+        write_console("\r\n");
     }
     line_closed = true;
 }

@@ -24,6 +24,14 @@ extern std::atomic<int> stop_requested;
 /// 0 none, 1 Ctrl+C, 2 console closed.
 extern std::atomic<int> stop_reason;
 
+/// True once console text goes to standard error: a run that writes a stream to standard output
+/// keeps every line of its own text out of that stream.
+extern std::atomic<bool> console_on_stderr;
+
+/// Writes console text (messages, status lines, notices) to the console's stream: standard
+/// output, or standard error once console_on_stderr is set. Async-signal-safe.
+void write_console(std::string_view text);
+
 /// Sets the log file of the pass (main thread, between passes).
 void set_log_file(const std::string& path);
 const std::string& log_file();

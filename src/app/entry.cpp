@@ -6,8 +6,10 @@
 #include "app/console_output.h"
 #include "app/process_environment.h"
 #include "app/run_pass.h"
+#include "app/stream_pump.h"
 #include "app/usage.h"
 #include "platform/console.h"
+#include "platform/file.h"
 
 namespace qv {
 namespace {
@@ -23,13 +25,13 @@ void start_up()
 
 void print_process_id()
 {
-    platform::write_stdout("－ プロセスID " + std::to_string(platform::process_id()) + "\r\n");
+    write_console("－ プロセスID " + std::to_string(platform::process_id()) + "\r\n");
     line_closed = true;
 }
 
 void pause_for_key()
 {
-    platform::write_stdout("－ 続行するには何かキーを押してください . . .\r\n");
+    write_console("－ 続行するには何かキーを押してください . . .\r\n");
     line_closed = true;
     platform::wait_for_key(stop_requested);
 }
@@ -44,6 +46,31 @@ void tear_down(RunConfig& config)
     cleanup_process();
 }
 
+/// The paths a pass may default. Each source gets the defaults derived from its own name: a
+/// path that setup filled in for one source must not make the next source's pass overwrite the
+/// first one's output.
+struct PassPaths {
+    std::string log_path;
+    std::string cap_path;
+    std::string merge_path;
+    std::string through_path;
+    std::string filter_path;
+
+    explicit PassPaths(const RunConfig& config)
+        : log_path(config.log_path), cap_path(config.cap_path), merge_path(config.merge_path),
+          through_path(config.through_path), filter_path(config.filter_path)
+    {
+    }
+    void restore(RunConfig& config) const
+    {
+        config.log_path = log_path;
+        config.cap_path = cap_path;
+        config.merge_path = merge_path;
+        config.through_path = through_path;
+        config.filter_path = filter_path;
+    }
+};
+
 }  // namespace
 
 int32_t run_cycles(RunConfig& config, const PassRunner& run)
@@ -51,29 +78,42 @@ int32_t run_cycles(RunConfig& config, const PassRunner& run)
     const int32_t initial_count = config.loop_count;
     int32_t cycles_left = initial_count;
     uint32_t total = 0;  // the exit code wraps like the int32 sum it is
+    bool ended = false;
     do {
         for (const std::string& source : config.source_list) {
-            if (stop_requested.load() != 0) {
+            // Standard input that has ended never brings more: a loop over it would spin.
+            ended = stop_requested.load() != 0 ||
+                    (platform::names_console(source) && standard_input_exhausted());
+            if (ended) {
                 break;
             }
-            std::string saved_log_path = config.log_path;
-            uint32_t saved_flags = console_flags.load();
+            const PassPaths saved_paths(config);
+            const uint32_t saved_flags = console_flags.load();
             config.source_path = source;
             total += static_cast<uint32_t>(run(config));
-            if ((console_flags.load() & kConsoleTextOn) == 0 &&
-                (saved_flags & kConsoleTextOn) != 0) {
-                config.stream_on_stdout = true;
-            }
-            config.log_path = saved_log_path;
+            saved_paths.restore(config);
             console_flags = saved_flags;
         }
         if (cycles_left > 0) {
             --cycles_left;
         }
-    } while (config.loop_enabled && (initial_count <= 0 || cycles_left > 0) &&
+    } while (!ended && config.loop_enabled && (initial_count <= 0 || cycles_left > 0) &&
              stop_requested.load() == 0);
     return static_cast<int32_t>(total);
 }
+
+namespace {
+
+/// A run that writes a stream to standard output sends its console text to standard error,
+/// from the first line (the process ID, the pause prompt) to the last.
+void keep_console_text_off_the_stream(const RunConfig& config)
+{
+    if (writes_stream_to_stdout(config)) {
+        console_on_stderr = true;
+    }
+}
+
+}  // namespace
 
 int run_program(int argc, char** argv, const PassRunner& run)
 {
@@ -88,6 +128,7 @@ int run_program(int argc, char** argv, const PassRunner& run)
     if (config.no_progress) {
         console_flags |= kNoProgress;
     }
+    keep_console_text_off_the_stream(config);
     if (config.show_process_id) {
         print_process_id();
     }
@@ -97,11 +138,6 @@ int run_program(int argc, char** argv, const PassRunner& run)
     int32_t total = run_cycles(config, run);
     tear_down(config);
     if (config.detail) {
-        // After a stream went to standard output the exit line goes to the log only, so that
-        // the stream a caller captured ends with its last packet.
-        if (config.stream_on_stdout) {
-            console_flags &= ~kConsoleTextOn;
-        }
         print_message(260, "－ 終了します. ( 戻り値 : %d )\n", total);
     }
     return total;

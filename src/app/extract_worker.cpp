@@ -12,10 +12,8 @@ namespace {
 /// The "CAPTION PCR" status line of -detail: the stream time at a caption packet.
 void print_caption_clock(StreamPump& pump, PumpPacket& packet)
 {
+    // Before any clock has started the line shows 0:00:00.000.
     const ClockTracker& clock = current_clock(pump);
-    if (clock.first) {
-        return;  // no clock has started yet
-    }
     close_status_line();
     const int64_t position = packet_position(pump, packet.data);
     const ClockTime& t = clock.current_time;

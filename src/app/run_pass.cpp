@@ -86,7 +86,8 @@ bool check_sender(const std::string& target)
     return true;
 }
 
-/// The output path of slot 0 for the mode.
+}  // namespace
+
 std::string slot_output(const RunConfig& config)
 {
     switch (config.mode) {
@@ -105,12 +106,19 @@ std::string slot_output(const RunConfig& config)
     return {};
 }
 
+bool writes_stream_to_stdout(const RunConfig& config)
+{
+    return platform::names_console(slot_output(config));
+}
+
+namespace {
+
 /// Creating an output truncates it: refuse one that is the source, the merged caption TS or
 /// the log, whatever the spelling.
 bool check_output_distinct(const RunConfig& config, const std::string& source,
                            const std::string& output)
 {
-    if (output.empty() || output == "CON" || output.starts_with(kSenderPrefix)) {
+    if (output.empty() || platform::names_console(output) || output.starts_with(kSenderPrefix)) {
         return true;
     }
     const bool clash = platform::same_file(output, source) ||
@@ -159,7 +167,7 @@ int32_t run_pass(RunConfig& config)
     const std::string& program = program_name();
     // The text after ';' is a start offset; the checks look at the file alone.
     const std::string checked = config.source_path.substr(0, config.source_path.find(';'));
-    const bool named_stream = checked.starts_with("CON") || checked.starts_with(kPipePrefix) ||
+    const bool named_stream = platform::names_console(checked) || checked.starts_with(kPipePrefix) ||
                               checked.starts_with(kTunerPrefix) ||
                               platform::path_kind(checked) == platform::PathKind::pipe_or_device;
     if (!named_stream) {
@@ -241,7 +249,7 @@ int32_t run_pass(RunConfig& config)
     }
     // A stream written to standard output must not get a stray line break.
     if ((console_flags.load() & kConsoleTextOn) != 0) {
-        platform::write_stdout("\n");
+        write_console("\n");
         line_closed = true;
     }
     for (const WorkerSlot& slot : args.slots) {

@@ -1,6 +1,7 @@
 #include "app/stream_pump.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +18,8 @@ namespace {
 
 inline constexpr int32_t kProgressSpacing = 1000;  // a line once more than this many packets
 inline constexpr uint32_t kPacingSleepMs = 333;
+
+std::atomic<bool> g_standard_input_ended{false};
 
 
 std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -42,7 +45,7 @@ void open_source(StreamPump& pump)
     if (path.empty()) {
         return;
     }
-    if (path == "CON") {
+    if (platform::names_console(path)) {
         pump.source_kind = SourceKind::standard_input;
         pump.source_path = path;
         pump.input.handle = platform::standard_input();
@@ -71,6 +74,9 @@ void open_source(StreamPump& pump)
         }
     }
     pump.input.handle = platform::open_for_reading(pump.source_path);
+    if (pump.input.handle == platform::kClosedHandle) {
+        print_message(520, "－ 入力ファイルが開けません %s\n", path.c_str());
+    }
 }
 
 void open_output(StreamPump& pump)
@@ -82,11 +88,19 @@ void open_output(StreamPump& pump)
         pump.output_kind = OutputKind::none;
         return;
     }
-    if (output == "CON") {
+    // A live stream (pipe, standard input, tuner) or a paced one is handed on a buffer at a time,
+    // so that a reader downstream gets it as it comes.
+    pump.writer->hand_on_each_buffer = pump.slot->sync || pump.source_kind == SourceKind::pipe ||
+                                       pump.source_kind == SourceKind::standard_input ||
+                                       pump.source_kind == SourceKind::tuner;
+    if (platform::names_console(output)) {
         pump.output_kind = OutputKind::standard_output;
         pump.writer->handle = platform::standard_output();
-        // No console text may mix with the stream on standard output.
-        console_flags &= ~kConsoleTextOn;
+        // No console text may mix with the stream on standard output (a run that knew it from
+        // the start sends its text to standard error instead).
+        if (!console_on_stderr.load()) {
+            console_flags &= ~kConsoleTextOn;
+        }
         (void)start_write_behind(*pump.writer);
         return;
     }
@@ -97,6 +111,11 @@ void open_output(StreamPump& pump)
     }
     pump.output_kind = OutputKind::file;
     pump.writer->handle = platform::create_for_writing(output);
+    if (pump.writer->handle == platform::kClosedHandle) {
+        print_message(520, "－ 出力ファイルが作成できません %s\n", output.c_str());
+        return;
+    }
+    pump.output_created = true;
     // Writing on a thread of its own overlaps it with reading; without the thread every full
     // buffer is written directly.
     (void)start_write_behind(*pump.writer);
@@ -172,9 +191,10 @@ void close_pump(StreamPump& pump)
         platform::close_handle(pump.input.handle);
     }
     if (pump.hooks.delete_empty_output && !pump.config->no_delete &&
-        pump.args->result_count.load() < 1 && pump.output_kind == OutputKind::file &&
+        pump.args->result_count.load() < 1 && pump.output_created &&
         platform::path_kind(slot.output) == platform::PathKind::regular) {
-        // Only a regular file is ever deleted: an output such as /dev/null stays.
+        // Only a regular file that this pass created is ever deleted: an output such as
+        // /dev/null, or a file that could not be opened (read-only, say), stays.
         (void)platform::delete_file(slot.output);
     }
     if (slot.lock_event) {
@@ -183,33 +203,27 @@ void close_pump(StreamPump& pump)
     slot.finished = true;
 }
 
-/// Marks the packet when it starts a clock for the first time (the caption TS keeps it).
+/// Feeds the clocks and marks the packet when it starts a clock for the first time (the caption
+/// TS keeps it).
 void update_clocks(StreamPump& pump, PumpPacket& packet)
 {
-    StreamContext& context = *pump.context;
-    const PidState& state = *packet.state;
-    if (state.adaptation_parsed && state.adaptation.pcr_flag) {
-        if (update_pcr_clock(context.pcr_clock, state.adaptation) && pump.first_pcr) {
-            pump.first_pcr = false;
-            packet.marked = pump.hooks.mark_first_clocks;
-        }
-    }
-    // Only the packet that starts a PES carries its header; later packets keep the old one.
-    if (!state.unit_start || !state.pes_parsed || (state.pes.pts_dts_flags & 0x02) == 0) {
+    const ClockUpdates updates =
+        update_stream_clocks(*pump.context, *packet.state, pump.hooks.pes_clocks_at_pes_start);
+    packet.pts_updated = updates.pts;
+    if (!pump.hooks.mark_first_clocks) {
         return;
     }
-    if (update_pts_clock(context.pts_clock, state.pes)) {
-        packet.pts_updated = true;
-        update_wall_clock(context.wall_clock);
-        if (pump.first_pts) {
-            pump.first_pts = false;
-            packet.marked = pump.hooks.mark_first_clocks || packet.marked;
-        }
+    if (updates.pcr && pump.first_pcr) {
+        pump.first_pcr = false;
+        packet.marked = true;
     }
-    if (state.pes.pts_dts_flags == 0x03 && update_dts_clock(context.dts_clock, state.pes) &&
-        pump.first_dts) {
+    if (updates.pts && pump.first_pts) {
+        pump.first_pts = false;
+        packet.marked = true;
+    }
+    if (updates.dts && pump.first_dts) {
         pump.first_dts = false;
-        packet.marked = pump.hooks.mark_first_clocks || packet.marked;
+        packet.marked = true;
     }
 }
 
@@ -424,6 +438,8 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
             !(pump.hooks.skip_plain_pids && pump.plain_pid[packet.state->pid])) {
             pump.hooks.dispatch(pump, packet);
         }
+    } else {
+        packet.marked = false;  // a packet outside the ranges is neither written nor dispatched
     }
     if (pump.slot->sync) {
         pace_output(pump);
@@ -492,7 +508,17 @@ void pump_packets(StreamPump& pump)
                 platform::sleep_ms(1);
                 continue;
             }
+            if (pump.reader.read_failed) {
+                close_status_line();
+                const std::string& source = pump.slot->source;
+                print_message(520, "－ 入力ファイルから読み込めません %s\n",
+                              source.substr(0, source.find(';')).c_str());
+                break;
+            }
             if (read_came_back_empty(pump.reader, cursor_before, valid_before, awaiting_before)) {
+                if (pump.source_kind == SourceKind::standard_input) {
+                    g_standard_input_ended = true;
+                }
                 break;
             }
             continue;
@@ -505,6 +531,8 @@ void pump_packets(StreamPump& pump)
 }  // namespace
 
 bool stop_asked() { return stop_requested.load() != 0 || stop_reason.load() > 0; }
+
+bool standard_input_exhausted() { return g_standard_input_ended.load(); }
 
 const ClockTracker& current_clock(const StreamPump& pump)
 {

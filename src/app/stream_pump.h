@@ -68,6 +68,9 @@ struct PumpHooks {
     bool progress_every_packet = false;
     /// Delete a file output when the pass counted nothing (unless -nodel).
     bool delete_empty_output = true;
+    /// Only a packet that starts a PES feeds its PTS and DTS to the clocks (display, merge's
+    /// caption stream); otherwise every packet of a PID feeds the PTS of its last PES start.
+    bool pes_clocks_at_pes_start = false;
     /// The dispatch never selects a packet of a plain PID (one the table dispatch found to be no
     /// table, PMT or caption PID): the pump skips the dispatch call for those (extract, display).
     bool skip_plain_pids = false;
@@ -107,6 +110,7 @@ struct StreamPump {
     std::vector<uint16_t> plain_pids;  ///< the PIDs marked in `plain_pid`
     /// File position that the last progress or drop line computed (0 before the first one).
     int64_t progress_position = 0;
+    bool output_created = false;  ///< the output file was created by this pass
     bool write_failed = false;
     bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
 };
@@ -117,6 +121,9 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
 
 /// True when the process asks every loop to end.
 bool stop_asked();
+
+/// True once a pass read standard input to its end: later passes over it would end at once.
+bool standard_input_exhausted();
 
 /// Byte position of `packet` in the source file, or -1 for sources that are not files.
 int64_t packet_position(const StreamPump& pump, const uint8_t* packet);

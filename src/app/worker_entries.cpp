@@ -1,5 +1,6 @@
 #include "app/worker_entries.h"
 
+#include "app/console_output.h"
 #include "app/extract_worker.h"
 #include "app/through_worker.h"
 #include "caption/display_worker.h"
@@ -20,6 +21,12 @@ int32_t run_pending_worker(WorkerArgs* args)
     return 0;
 }
 
+int32_t run_unbuilt_worker(WorkerArgs* args)
+{
+    print_message(260, "－ このモードはまだ使えません\n");
+    return run_pending_worker(args);
+}
+
 int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
 {
     switch (mode) {
@@ -27,7 +34,7 @@ int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
         starts[0] = {run_extract_worker, 0};
         return 1;
     case RunMode::merge:
-        starts[0] = {run_pending_worker, 0};
+        starts[0] = {run_unbuilt_worker, 0};
         starts[1] = {run_pending_worker, 1};
         return 2;
     case RunMode::display:
@@ -40,7 +47,7 @@ int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
         starts[0] = {run_filter_worker, 4};
         return 1;
     case RunMode::convert:
-        starts[0] = {run_pending_worker, 5};
+        starts[0] = {run_unbuilt_worker, 5};
         return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 // the operating system's error code for last_error() on the calling thread.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qv::platform {
 
@@ -46,6 +47,11 @@ bool same_file(const std::string& a, const std::string& b);
 
 NativeHandle standard_input();
 NativeHandle standard_output();
+
+/// True when `path` names the console ("CON": standard input as a source, standard output as an
+/// output): exactly those three letters, compared without case on Windows. "CONCERT.ts" is a
+/// file.
+bool names_console(std::string_view path);
 
 /// The native path of the named pipe `\\.\pipe\NAME` (POSIX: a FIFO named NAME in the temporary
 /// directory).

@@ -173,6 +173,38 @@ TEST_F(ExtractMode, DurationRangesGateCaptionsByStreamTime)
     }
 }
 
+TEST_F(ExtractMode, ClockStartPacketsBeforeTheRangesStayOut)
+{
+    // The first PCR, PTS and DTS packets lie in seconds 0 and 1; a range from 2 s on writes no
+    // packet from outside it, those included.
+    const Broadcast stream = make_broadcast(4);
+    const std::string source = write_source(stream.bytes);
+    const std::string out = dir_ + "ranged.ts";
+    (void)run_quilvaren(
+        {"-mode", "extract", "-noprogress", "-duration", "0:0:2-", "-cappath", out, source});
+    const StreamBytes written = file_bytes(out);
+    ASSERT_FALSE(written.empty());
+    for (const size_t index : {stream.first_pcr, stream.first_pts, stream.first_dts}) {
+        const StreamBytes packet(stream.bytes.begin() + static_cast<std::ptrdiff_t>(index * 188),
+                                 stream.bytes.begin() + static_cast<std::ptrdiff_t>(index * 188 + 188));
+        EXPECT_EQ(std::search(written.begin(), written.end(), packet.begin(), packet.end()),
+                  written.end())
+            << "packet " << index;
+    }
+}
+
+TEST_F(ExtractMode, DetailLinesShowTheClockAlsoBeforeItStarts)
+{
+    StreamWriter writer;
+    put_program(writer);
+    put_packet(writer, kCaptionPid, false, StreamBytes(184, 0x44));  // before any PCR or PTS
+    put_pcr(writer, kPcrPid, kFirstPcr);
+    const std::string source = write_source(writer.bytes);
+    const ProgramRun run = run_quilvaren({"-mode", "extract", "-detail", source});
+    EXPECT_NE(run.out.find("－ CAPTION PCR 0:00:00.000 0x000000000 +0x"), std::string::npos)
+        << run.out;
+}
+
 TEST_F(ExtractMode, OneColonMeansHoursAndMinutes)
 {
     // A caption every ten seconds for 25 minutes: 0:10-0:20 keeps minute 10 to minute 20.

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "e2e/stream_fixture.h"
+#include "platform/environment.h"
 
 namespace qv::test {
 namespace {
@@ -72,6 +73,25 @@ TEST(PosixRunPass, CopyingModesReportAFailedWriteOnceAndEndThePass)
     EXPECT_TRUE(std::ifstream("/dev/full").good());
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
+}
+
+TEST(PosixRunPass, AFailedReadEndsThePassWithAMessage)
+{
+    // The program's own memory, read from offset 0, opens but fails every read (EIO): that is
+    // not the end of the input, which would end the pass without a word.
+    if (::access("/proc/self/mem", R_OK) != 0) {
+        GTEST_SKIP() << "no /proc/self/mem";
+    }
+    const std::string name = "qv_read_error_" + std::to_string(::getpid());
+    const std::string link = platform::temp_directory() + name;
+    ASSERT_EQ(::symlink("/proc/self/mem", link.c_str()), 0);
+    const std::string source = "\\\\.\\pipe\\" + name;
+    const ProgramRun run = run_quilvaren({"-noprogress", source});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find("－ 入力ファイルから読み込めません " + source + "\n"),
+              std::string::npos)
+        << run.out;
+    ::unlink(link.c_str());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "e2e/stream_fixture.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 
 namespace qv::test {
@@ -161,13 +162,83 @@ TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)
     }
 }
 
-TEST_F(RunPass, ModesStillToComeRefuseWithoutTouchingFiles)
+TEST_F(RunPass, ModesStillToComeSayTheyAreNotBuiltAndTouchNoFile)
 {
-    for (const char* mode : {"through", "filter"}) {
+    ASSERT_TRUE(write_file_bytes(dir_ + "rec.quilvaren.ts", bytes_));  // merge's caption TS
+    for (const char* mode : {"merge", "convert"}) {
         const ProgramRun run = run_quilvaren({"-mode", mode, "-noprogress", source_});
         EXPECT_EQ(run.exit_code, 0) << mode;
+        EXPECT_NE(run.out.find("－ このモードはまだ使えません\n"), std::string::npos) << mode;
         EXPECT_EQ(file_bytes(source_), bytes_);
     }
+}
+
+TEST_F(RunPass, EachSourceGetsTheOutputsNamedAfterItself)
+{
+    // A second source must not overwrite (or delete) the first one's output.
+    StreamWriter writer;
+    put_program(writer);
+    put_pcr(writer, kPcrPid, 900000);
+    put_caption(writer, kCaptionPid, 900000, kHonjitsu);
+    const std::string second = dir_ + "two.ts";
+    ASSERT_TRUE(write_file_bytes(second, writer.bytes));
+    struct Case {
+        const char* mode;
+        const char* suffix;
+    };
+    for (const Case& c : {Case{"extract", ".quilvaren.ts"}, Case{"filter", ".quilvarenFilter.ts"},
+                          Case{"through", ".quilvarenThrough.ts"}}) {
+        SCOPED_TRACE(c.mode);
+        (void)run_quilvaren({"-mode", c.mode, "-noprogress", source_});
+        const StreamBytes alone_first = file_bytes(dir_ + "rec" + c.suffix);
+        (void)run_quilvaren({"-mode", c.mode, "-noprogress", second});
+        const StreamBytes alone_second = file_bytes(dir_ + "two" + c.suffix);
+        ASSERT_FALSE(alone_first.empty());
+        ASSERT_FALSE(alone_second.empty());
+        std::filesystem::remove(dir_ + "rec" + c.suffix);
+        std::filesystem::remove(dir_ + "two" + c.suffix);
+
+        (void)run_quilvaren({"-mode", c.mode, "-noprogress", source_, second});
+        EXPECT_EQ(file_bytes(dir_ + "rec" + c.suffix), alone_first);
+        EXPECT_EQ(file_bytes(dir_ + "two" + c.suffix), alone_second);
+    }
+}
+
+TEST_F(RunPass, AFileWhoseNameBeginsWithConIsAFileNotTheConsole)
+{
+    ASSERT_TRUE(write_file_bytes(dir_ + "CONCERT.ts", bytes_));
+    const ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "CONCERT.ts"}, dir_);
+    EXPECT_EQ(run.exit_code, 6);
+    EXPECT_FALSE(file_bytes(dir_ + "CONCERT.quilvaren.ts").empty());
+}
+
+TEST_F(RunPass, OutputsAndSourcesThatCannotBeOpenedSaySo)
+{
+    const std::string output = dir_ + "missing" + std::string(1, platform::path_separator()) + "cap.ts";
+    ProgramRun run = run_quilvaren({"-mode", "extract", "-noprogress", "-cappath", output, source_});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find("－ 出力ファイルが作成できません " + output + "\n"), std::string::npos)
+        << run.out;
+
+    const std::string pipe =
+        "\\\\.\\pipe\\qv_no_such_pipe_" + std::to_string(platform::process_id());
+    run = run_quilvaren({"-mode", "through", "-noprogress", "-throughpath", dir_ + "out.ts", pipe});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find("－ 入力ファイルが開けません " + pipe + "\n"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(RunPass, AStreamOnStandardOutputKeepsEveryConsoleLineOffIt)
+{
+    // The process-ID line comes before the stream and a later pass's check message after it:
+    // both go to standard error, the stream alone to standard output.
+    const ProgramRun run = run_quilvaren({"-pid", "-detail", "-mode", "through", "-throughpath",
+                                          "CON", source_, dir_ + "missing.ts"});
+    EXPECT_EQ(StreamBytes(run.out.begin(), run.out.end()), bytes_);
+    EXPECT_NE(run.err.find("－ プロセスID "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("－ ファイルがありません " + dir_ + "missing.ts\n"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("－ 終了します. ( 戻り値 : 0 )\n"), std::string::npos) << run.err;
 }
 
 }  // namespace

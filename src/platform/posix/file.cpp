@@ -266,6 +266,8 @@ NativeHandle standard_output()
     return STDOUT_FILENO;
 }
 
+bool names_console(std::string_view path) { return path == "CON"; }
+
 std::string named_pipe_path(const std::string& pipe_name)
 {
     return temp_directory() + pipe_name;

@@ -255,6 +255,12 @@ NativeHandle standard_input() { return from_standard(STD_INPUT_HANDLE); }
 
 NativeHandle standard_output() { return from_standard(STD_OUTPUT_HANDLE); }
 
+bool names_console(std::string_view path)
+{
+    return path.size() == 3 && (path[0] | 0x20) == 'c' && (path[1] | 0x20) == 'o' &&
+           (path[2] | 0x20) == 'n';
+}
+
 std::string named_pipe_path(const std::string& pipe_name) { return kPipePrefix + pipe_name; }
 
 int last_error() { return static_cast<int>(GetLastError()); }

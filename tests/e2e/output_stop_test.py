@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Outputs and stops that depend on the world around the program: an existing output it may not
+write, a reader of standard output that stops reading, and standard input that has ended under
+-loop. None may lose a file, hang the program or spin."""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+from e2e_checks import check, summary
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STREAM = os.path.join(HERE, "..", "data", "arib-ts", "chibi_maruko_chan.tot.ts")
+NOBODY = 65534
+
+
+def read_only_output_stays(program, work):
+    """An existing output that cannot be written: the pass says so and deletes nothing (the
+    extract rule deletes only an empty output it created itself)."""
+    os.chmod(work, 0o777)
+    source = os.path.join(work, "empty.ts")
+    with open(STREAM, "rb") as f:
+        head = f.read(188 * 50)
+    # A TS without any caption PID: extract counts 0 and would delete its output.
+    packets = [head[i:i + 188] for i in range(0, len(head), 188)]
+    with open(source, "wb") as f:
+        f.write(b"".join(p for p in packets if ((p[1] & 0x1F) << 8 | p[2]) == 0x01FF))
+    os.chmod(source, 0o644)
+    output = os.path.join(work, "kept.ts")
+    with open(output, "wb") as f:
+        f.write(b"keep me")
+    os.chmod(output, 0o444)
+    # Root may write any file: run as nobody then, in a directory nobody may change.
+    as_user = {"user": NOBODY, "group": NOBODY} if os.geteuid() == 0 else {}
+    run = subprocess.run([program, "-mode", "extract", "-noprogress", "-cappath", output, source],
+                         stdout=subprocess.PIPE, timeout=60, **as_user)
+    text = run.stdout.decode("utf-8", "replace")
+    check("read-only output kept", os.path.exists(output), text)
+    if os.path.exists(output):
+        with open(output, "rb") as f:
+            check("read-only output unchanged", f.read() == b"keep me")
+    check("read-only output message", ("－ 出力ファイルが作成できません " + output + "\n") in text,
+          repr(text))
+    check("read-only output exit code", run.returncode == 0, str(run.returncode))
+
+
+def stalled_reader_does_not_hold_a_stop(program):
+    """Standard output goes to a pipe nobody reads: Ctrl+C still ends the pass within a second,
+    and the lost rest is reported as a failed write."""
+    reader, writer = os.pipe()
+    process = subprocess.Popen([program, "-mode", "through", "-noprogress", "-throughpath", "CON",
+                                STREAM], stdout=writer, stderr=subprocess.PIPE)
+    os.close(writer)
+    time.sleep(1.0)  # the pipe is full long before
+    check("stalled: still running", process.poll() is None)
+    started = time.time()
+    process.send_signal(signal.SIGINT)
+    try:
+        _, err = process.communicate(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
+        check("stalled: stop", False, "no end within 10 s of Ctrl+C")
+        os.close(reader)
+        return
+    elapsed = time.time() - started
+    os.close(reader)
+    check("stalled: ends within a second", elapsed < 1.5, "%.2f s" % elapsed)
+    text = err.decode("utf-8", "replace")
+    check("stalled: failure reported", "－ 出力ファイルに書き込めません CON\n" in text, repr(text))
+
+
+def loop_over_ended_standard_input_ends(program, work):
+    """-loop over CON: once standard input has ended, the run ends instead of spinning."""
+    output = os.path.join(work, "looped.ts")
+    with open(STREAM, "rb") as source:
+        try:
+            run = subprocess.run([program, "-loop", "-mode", "extract", "-noprogress",
+                                  "-cappath", output, "CON"], stdin=source,
+                                 stdout=subprocess.PIPE, timeout=30)
+        except subprocess.TimeoutExpired:
+            check("loop over CON ends", False, "still running after 30 s")
+            return
+    single = subprocess.run([program, "-mode", "extract", "-noprogress", "-cappath",
+                             os.path.join(work, "single.ts"), STREAM], stdout=subprocess.PIPE,
+                            timeout=60)
+    check("loop over CON counts one pass", run.returncode == single.returncode,
+          "%d vs %d" % (run.returncode, single.returncode))
+
+
+def main():
+    program = sys.argv[1]
+    with tempfile.TemporaryDirectory() as work:
+        read_only_output_stays(program, work)
+        stalled_reader_does_not_hold_a_stop(program)
+        loop_over_ended_standard_input_ends(program, work)
+    return summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
