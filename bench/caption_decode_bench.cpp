@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "caption/arib_text_decoder.h"
-#include "caption/caption_entry.h"
+#include "arib/arib_text_decoder.h"
+#include "ts/caption_entry.h"
 #include "caption/caption_pes.h"
 
 namespace {

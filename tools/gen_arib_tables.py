@@ -2,8 +2,8 @@
 """Generates the constant character tables of the ARIB 8-unit code text decoder.
 
 Writes
-  src/caption/arib_graphic_tables.cpp           the four 96-entry 1-byte set tables
-  src/caption/arib_additional_symbol_tables.cpp the 658 ARIB additional symbols and kanji
+  src/arib/arib_graphic_tables.cpp              the four 96-entry 1-byte set tables
+  src/arib/arib_additional_symbol_tables.cpp    the 658 ARIB additional symbols and kanji
 
 Sources: the 1-byte tables are the ARIB STD-B24 code charts (alphanumeric,
 hiragana, katakana, JIS X 0201 katakana) written with their full-width Shift_JIS (code page 932)
@@ -127,7 +127,7 @@ FOOTER = "// clang-format on\n"
 
 
 def write_graphic_tables(path):
-    parts = [HEADER, '#include "caption/arib_char_tables.h"\n\nnamespace qv {\n']
+    parts = [HEADER, '#include "arib/arib_char_tables.h"\n\nnamespace qv {\n']
     for name, what, chars in ONE_BYTE_TABLES:
         parts.append("\n// %s: Shift_JIS for the bytes 0x20-0x7F.\n" % what)
         parts.append("const std::array<uint16_t, 96> %s = {\n" % name)
@@ -138,7 +138,7 @@ def write_graphic_tables(path):
 
 
 def write_additional_symbols(path):
-    parts = [HEADER, '#include "caption/arib_char_tables.h"\n\nnamespace qv {\n\n']
+    parts = [HEADER, '#include "arib/arib_char_tables.h"\n\nnamespace qv {\n\n']
     parts.append("// Unicode code points of cells 0x21-0x7E, rows in the order of "
                  "kAdditionalSymbolRows.\n")
     parts.append("const std::array<uint16_t, 658> additional_symbol_table = {\n")
@@ -152,9 +152,9 @@ def write_additional_symbols(path):
 
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    caption = os.path.join(root, "src", "caption")
-    write_graphic_tables(os.path.join(caption, "arib_graphic_tables.cpp"))
-    write_additional_symbols(os.path.join(caption, "arib_additional_symbol_tables.cpp"))
+    arib = os.path.join(root, "src", "arib")
+    write_graphic_tables(os.path.join(arib, "arib_graphic_tables.cpp"))
+    write_additional_symbols(os.path.join(arib, "arib_additional_symbol_tables.cpp"))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 #include "app/console_control.h"
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
 #include "app/default_paths.h"
 
-#include "app/path_parts.h"
+#include "base/path_parts.h"
 #include "platform/file.h"
 
 namespace qv {

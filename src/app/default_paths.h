@@ -3,7 +3,7 @@
 // empty.
 #include <string>
 
-#include "app/run_config.h"
+#include "pump/run_config.h"
 
 namespace qv {
 

@@ -3,10 +3,11 @@
 #include <string>
 
 #include "app/console_control.h"
-#include "app/console_output.h"
+#include "app/command_line.h"
+#include "base/console_output.h"
 #include "app/process_environment.h"
 #include "app/run_pass.h"
-#include "app/stream_pump.h"
+#include "pump/stream_pump.h"
 #include "app/usage.h"
 #include "platform/console.h"
 #include "platform/file.h"

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "app/find_files.h"
-#include "app/path_parts.h"
+#include "base/path_parts.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/file.h"
@@ -47,7 +47,5 @@ void cleanup_process()
         sweep_temporary_files();
     }
 }
-
-void pump_messages() { platform::pump_messages(); }
 
 }  // namespace qv

@@ -17,7 +17,4 @@ void prepare_process();
 /// Asks every loop to stop and deletes the program's leftover temporary files.
 void cleanup_process();
 
-/// Dispatches waiting window messages of the calling thread (workers call it once per packet).
-void pump_messages();
-
 }  // namespace qv

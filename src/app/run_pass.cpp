@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "app/default_paths.h"
 #include "app/process_environment.h"
-#include "app/stream_pump.h"
-#include "app/worker_args.h"
-#include "app/worker_entries.h"
+#include "pump/stream_pump.h"
+#include "pump/worker_args.h"
+#include "modes/worker_entries.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/thread.h"

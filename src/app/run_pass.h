@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_config.h"
+#include "pump/run_config.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 // visible mark.
 #include <string_view>
 
-#include "caption/arib_text_decoder.h"
+#include "arib/arib_text_decoder.h"
 
 namespace qv {
 namespace {

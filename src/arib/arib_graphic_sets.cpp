@@ -1,7 +1,7 @@
 // Graphic characters of the 8-unit code: one character through the set invoked into GL or GR
 // (the code charts of ARIB STD-B24).
-#include "caption/arib_char_tables.h"
-#include "caption/arib_text_decoder.h"
+#include "arib/arib_char_tables.h"
+#include "arib/arib_text_decoder.h"
 
 namespace qv {
 namespace {

@@ -1,4 +1,4 @@
-#include "caption/arib_char_tables.h"
+#include "arib/arib_char_tables.h"
 
 namespace qv {
 

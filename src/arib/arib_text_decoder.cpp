@@ -1,6 +1,6 @@
-#include "caption/arib_text_decoder.h"
+#include "arib/arib_text_decoder.h"
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "caption/arib_text_state.h"
+#include "arib/arib_text_state.h"
 
 namespace qv {
 

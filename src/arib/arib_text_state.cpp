@@ -1,4 +1,4 @@
-#include "caption/arib_text_state.h"
+#include "arib/arib_text_state.h"
 
 namespace qv {
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 // Comparisons of command-line words and option values, where case does not matter for the
 // ASCII letters and every other byte (CP932 lead and trail bytes included) compares as it is.
+#include <cstdint>
 #include <string_view>
 
 namespace qv {
@@ -23,5 +24,9 @@ constexpr bool starts_with_ignoring_case(std::string_view text, std::string_view
     }
     return true;
 }
+
+/// Decimal value as atoi reads it: leading blanks and a sign, digits up to the first other
+/// character, 0 when there are none (64 bits).
+int64_t parse_decimal(const char* text);
 
 }  // namespace qv

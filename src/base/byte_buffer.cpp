@@ -1,4 +1,4 @@
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/console_output.h"
+#include "base/console_output.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/time_convert.h"
+#include "base/time_convert.h"
 
 namespace qv {
 

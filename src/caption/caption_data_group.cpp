@@ -3,10 +3,10 @@
 // structure). Every read goes through a cursor bounded by the reassembled bytes.
 #include <atomic>
 
-#include "app/console_output.h"
-#include "caption/arib_text_decoder.h"
+#include "base/console_output.h"
+#include "arib/arib_text_decoder.h"
 #include "caption/caption_pes.h"
-#include "caption/crc16.h"
+#include "arib/crc16.h"
 #include "ts/byte_cursor.h"
 #include "ts/packet_header.h"
 

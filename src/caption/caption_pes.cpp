@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "ts/packet_header.h"
 #include "ts/packetizer.h"
 #include "ts/stream_context.h"

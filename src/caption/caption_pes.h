@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "caption/caption_entry.h"
+#include "ts/caption_entry.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
 #include "external/plugin_host.h"
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/library.h"
 
 namespace qv {

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ts/packet_writer.h"
+
 namespace qv {
 
 using SendInitializeFunction = int32_t (*)();
@@ -26,7 +28,7 @@ using SendAddAddressFunction = void (*)(int32_t sender_id, const char16_t* host,
 using SendClearAddressFunction = void (*)(int32_t sender_id);
 using SendStartFunction = void (*)(int32_t sender_id);
 using SendStopFunction = void (*)(int32_t sender_id);
-using SendAddDataFunction = void (*)(uint32_t sender_id, const uint8_t* data, uint32_t length);
+using SendAddDataFunction = SendDataFunction;  ///< what a PacketWriter hands its blocks to
 using SendClearBufferFunction = void (*)(int32_t sender_id);  ///< never called
 
 /// The bound entry points; null members are not (yet) bound.

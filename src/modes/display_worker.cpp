@@ -1,13 +1,13 @@
-#include "caption/display_worker.h"
+#include "modes/display_worker.h"
 
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/ascii_text.h"
-#include "app/console_output.h"
-#include "app/pump_tables.h"
-#include "app/stream_pump.h"
-#include "caption/hex_dump.h"
+#include "base/ascii_text.h"
+#include "base/console_output.h"
+#include "pump/pump_tables.h"
+#include "pump/stream_pump.h"
+#include "modes/hex_dump.h"
 #include "platform/text.h"
 #include "ts/pat_pmt.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/stream_pump.h"
+#include "pump/stream_pump.h"
 
 namespace qv {
 

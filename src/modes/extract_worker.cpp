@@ -1,10 +1,10 @@
-#include "app/extract_worker.h"
+#include "modes/extract_worker.h"
 
 #include <cinttypes>
 
-#include "app/console_output.h"
-#include "app/pump_tables.h"
-#include "app/stream_pump.h"
+#include "base/console_output.h"
+#include "pump/pump_tables.h"
+#include "pump/stream_pump.h"
 
 namespace qv {
 namespace {

@@ -3,7 +3,7 @@
 // packet of each clock, and SDT/EIT/TOT on request) cut into a caption TS.
 #include <cstdint>
 
-#include "app/worker_args.h"
+#include "pump/worker_args.h"
 
 namespace qv {
 

@@ -1,11 +1,11 @@
-#include "ts/filter_worker.h"
+#include "modes/filter_worker.h"
 
 #include <cinttypes>
 #include <vector>
 
-#include "app/console_output.h"
-#include "app/pump_tables.h"
-#include "app/stream_pump.h"
+#include "base/console_output.h"
+#include "pump/pump_tables.h"
+#include "pump/stream_pump.h"
 #include "ts/pat_pmt.h"
 
 namespace qv {

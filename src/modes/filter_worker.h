@@ -4,7 +4,7 @@
 // present/following and TOT/TDT can be left out on request (-sdt, -eit, -tot).
 #include <cstdint>
 
-#include "app/worker_args.h"
+#include "pump/worker_args.h"
 
 namespace qv {
 

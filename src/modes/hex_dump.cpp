@@ -1,4 +1,4 @@
-#include "caption/hex_dump.h"
+#include "modes/hex_dump.h"
 
 namespace qv {
 namespace {

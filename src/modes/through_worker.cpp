@@ -1,7 +1,7 @@
-#include "app/through_worker.h"
+#include "modes/through_worker.h"
 
-#include "app/pump_tables.h"
-#include "app/stream_pump.h"
+#include "pump/pump_tables.h"
+#include "pump/stream_pump.h"
 
 namespace qv {
 namespace {

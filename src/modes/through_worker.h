@@ -3,7 +3,7 @@
 // tracked like every other mode; the pass counts the packets on which a drop was found.
 #include <cstdint>
 
-#include "app/worker_args.h"
+#include "pump/worker_args.h"
 
 namespace qv {
 

@@ -1,10 +1,10 @@
-#include "app/worker_entries.h"
+#include "modes/worker_entries.h"
 
-#include "app/console_output.h"
-#include "app/extract_worker.h"
-#include "app/through_worker.h"
-#include "caption/display_worker.h"
-#include "ts/filter_worker.h"
+#include "base/console_output.h"
+#include "modes/extract_worker.h"
+#include "modes/through_worker.h"
+#include "modes/display_worker.h"
+#include "modes/filter_worker.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 // The worker threads of each mode, in start order.
 #include <cstdint>
 
-#include "app/worker_args.h"
+#include "pump/worker_args.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
-#include "app/pump_tables.h"
+#include "pump/pump_tables.h"
 
 #include <cinttypes>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "caption/caption_pes.h"
 #include "platform/text.h"
 #include "ts/pat_pmt.h"

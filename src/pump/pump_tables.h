@@ -3,7 +3,7 @@
 // (with the TOT text and the PCR wrap-around line), PMTs, and the lookup of caption PIDs.
 #include <cstdint>
 
-#include "app/stream_pump.h"
+#include "pump/stream_pump.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
 #pragma once
-// The process-wide run configuration, written by the command-line scan and read by run setup and
-// every mode worker.
+// The process-wide run configuration, written by the command-line scan (app/command_line.h) and
+// read by run setup and every mode worker.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,16 +51,8 @@ struct RunConfig {
     bool no_delete = false;
 };
 
-/// Scans arguments 1 to argc-1 into `config` (options by '-', and by '/' where '/' does not
-/// separate paths; keywords compared case-insensitively over their own length).
-void scan_arguments(RunConfig& config, int argc, const char* const* argv);
-
 /// The read buffer size a worker uses: the -bufsize value, or 104857600 when that is below
 /// 48128 or negative.
 uint32_t effective_read_buffer_size(const RunConfig& config);
-
-/// Decimal value as atoi reads it: leading blanks and a sign, digits up to the first other
-/// character, 0 when there are none.
-int64_t parse_decimal(const char* text);
 
 }  // namespace qv

@@ -1,4 +1,4 @@
-#include "app/stream_pump.h"
+#include "pump/stream_pump.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/console_output.h"
-#include "app/process_environment.h"
+#include "base/ascii_text.h"
+#include "base/console_output.h"
 #include "external/plugin_host.h"
+#include "platform/console.h"
 #include "ts/packet_header.h"
 #include "ts/stream_clock.h"
 
@@ -259,7 +260,7 @@ void pace_output(StreamPump& pump)
     }
     flush_status_lines();
     do {
-        pump_messages();
+        platform::pump_messages();
         platform::sleep_ms(kPacingSleepMs);
         if (stop_asked()) {
             break;
@@ -487,7 +488,7 @@ void pump_packets(StreamPump& pump)
             current_clock(pump).elapsed >= pump.range.end) {
             break;
         }
-        pump_messages();
+        platform::pump_messages();
         ++pump.packets_since_progress;
         if (stop_asked()) {
             break;

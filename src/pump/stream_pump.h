@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/time_ranges.h"
-#include "app/worker_args.h"
+#include "pump/time_ranges.h"
+#include "pump/worker_args.h"
 #include "platform/file.h"
 #include "ts/packet_reader.h"
 #include "ts/packet_writer.h"

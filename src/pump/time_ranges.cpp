@@ -1,4 +1,4 @@
-#include "app/time_ranges.h"
+#include "pump/time_ranges.h"
 
 namespace qv {
 namespace {

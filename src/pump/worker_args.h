@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/byte_buffer.h"
-#include "app/run_config.h"
+#include "base/byte_buffer.h"
+#include "pump/run_config.h"
 #include "platform/thread.h"
 #include "ts/packetizer.h"
 #include "ts/stream_context.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/text.h"
 
 namespace qv {

@@ -1,6 +1,6 @@
 #include "ts/broadcast_time.h"
 
-#include "app/time_convert.h"
+#include "base/time_convert.h"
 
 namespace qv {
 namespace {

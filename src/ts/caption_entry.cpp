@@ -1,4 +1,4 @@
-#include "caption/caption_entry.h"
+#include "ts/caption_entry.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "caption/arib_text_state.h"
+#include "arib/arib_text_state.h"
 
 namespace qv {
 

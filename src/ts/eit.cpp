@@ -2,8 +2,8 @@
 // previous latest event moved aside when a later one arrives.
 #include <string>
 
-#include "app/console_output.h"
-#include "caption/arib_text_decoder.h"
+#include "base/console_output.h"
+#include "arib/arib_text_decoder.h"
 #include "ts/broadcast_time.h"
 #include "ts/section_assembly.h"
 #include "ts/si_tables.h"

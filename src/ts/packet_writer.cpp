@@ -54,11 +54,10 @@ size_t hand_on(PacketWriter& writer, bool flush)
         } else if (handed < pending) {
             mark_failed(writer, 0);
         }
-    } else if (writer.sender_id != kNoSender && writer.sender != nullptr &&
-               writer.sender->add_send_data != nullptr) {
+    } else if (writer.sender_id != kNoSender && writer.send_data != nullptr) {
         // The library takes the bytes over in full.
-        writer.sender->add_send_data(static_cast<uint32_t>(writer.sender_id), writer.buffer.data(),
-                                     static_cast<uint32_t>(pending));
+        writer.send_data(static_cast<uint32_t>(writer.sender_id), writer.buffer.data(),
+                         static_cast<uint32_t>(pending));
         handed = pending;
     }
     if (handed > 0 && handed < pending) {
@@ -73,8 +72,7 @@ size_t hand_on(PacketWriter& writer, bool flush)
 bool has_destination(const PacketWriter& writer)
 {
     return writer.handle != platform::kClosedHandle ||
-           (writer.sender_id != kNoSender && writer.sender != nullptr &&
-            writer.sender->add_send_data != nullptr);
+           (writer.sender_id != kNoSender && writer.send_data != nullptr);
 }
 
 size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)

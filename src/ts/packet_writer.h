@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "external/sendtstcp_api.h"
 #include "platform/file.h"
 #include "ts/ts_packet.h"
 #include "ts/write_behind.h"
@@ -16,11 +15,14 @@ namespace qv {
 inline constexpr int32_t kWriteBufferSize = 48128;  ///< 256 packets of 188 bytes
 inline constexpr int32_t kNoSender = -1;
 
+/// The TCP sender library's "AddSendDataDLL": takes `length` bytes over in full.
+using SendDataFunction = void (*)(uint32_t sender_id, const uint8_t* data, uint32_t length);
+
 /// One output of a worker with its pending bytes.
 struct PacketWriter {
     platform::NativeHandle handle = platform::kClosedHandle;  ///< file or standard output
     int32_t sender_id = kNoSender;         ///< TCP sender, used when there is no handle
-    const SendTsTcpApi* sender = nullptr;  ///< bound entry points of the sender library; borrowed
+    SendDataFunction send_data = nullptr;  ///< the sender library's bound "AddSendDataDLL"
     std::array<uint8_t, kWriteBufferSize> buffer = {};
     int32_t capacity = kWriteBufferSize;   ///< bytes of `buffer` in use (at most its size)
     int32_t pending = 0;                   ///< bytes waiting in `buffer`

@@ -5,7 +5,7 @@
 // their place (merge).
 #include <cstdint>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "ts/packet_header.h"
 #include "ts/packet_writer.h"
 #include "ts/packetizer.h"

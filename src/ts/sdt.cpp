@@ -1,8 +1,8 @@
 // The SDT handler: service ids and the provider and service names of the first six services.
 #include <string>
 
-#include "app/console_output.h"
-#include "caption/arib_text_decoder.h"
+#include "base/console_output.h"
+#include "arib/arib_text_decoder.h"
 #include "ts/section_assembly.h"
 #include "ts/si_tables.h"
 

@@ -5,7 +5,7 @@
 // stream_time); the TOT also renews the PCR wrap-around prediction.
 #include <cstdint>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "ts/packet_header.h"
 #include "ts/stream_context.h"
 

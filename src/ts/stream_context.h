@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "caption/caption_entry.h"
+#include "ts/caption_entry.h"
 #include "platform/clock.h"
 #include "ts/packet_header.h"
 #include "ts/stream_clock.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "caption/arib_text_state.h"
+#include "arib/arib_text_state.h"
 #include "platform/clock.h"
 
 namespace qv {

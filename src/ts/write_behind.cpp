@@ -5,7 +5,7 @@
 #include <new>
 #include <optional>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 
 namespace qv {
 

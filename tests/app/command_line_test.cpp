@@ -1,4 +1,4 @@
-#include "app/run_config.h"
+#include "app/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -149,28 +149,6 @@ TEST(ArgumentScan, LaterPathsReplaceEarlierOnes)
 {
     RunConfig config = scan({"-cappath", "one.ts", "-cappath", "two.ts"});
     EXPECT_EQ(config.cap_path, "two.ts");
-}
-
-TEST(ReadBufferSize, SmallAndNegativeValuesSelectTheDefault)
-{
-    const std::pair<int32_t, uint32_t> cases[] = {
-        {0, 104857600u},     {1000, 104857600u}, {48127, 104857600u},
-        {48128, 48128u},     {200000, 200000u},  {-1, 104857600u},
-        {INT32_MIN, 104857600u},
-    };
-    for (auto [value, expected] : cases) {
-        RunConfig config;
-        config.buffer_size = value;
-        EXPECT_EQ(effective_read_buffer_size(config), expected) << value;
-    }
-}
-
-TEST(DecimalValue, ReadsLikeAtoi)
-{
-    EXPECT_EQ(parse_decimal("  +42abc"), 42);
-    EXPECT_EQ(parse_decimal("-7"), -7);
-    EXPECT_EQ(parse_decimal("x1"), 0);
-    EXPECT_EQ(parse_decimal(""), 0);
 }
 
 }  // namespace

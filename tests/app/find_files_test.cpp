@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "app/process_environment.h"
 #include "support/test_data.h"
 #include "platform/environment.h"

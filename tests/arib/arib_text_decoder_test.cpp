@@ -1,4 +1,4 @@
-#include "caption/arib_text_decoder.h"
+#include "arib/arib_text_decoder.h"
 
 #include <gtest/gtest.h>
 

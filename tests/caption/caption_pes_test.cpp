@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/byte_buffer.h"
-#include "app/console_output.h"
+#include "base/byte_buffer.h"
+#include "base/console_output.h"
 #include "support/caption_builders.h"
 #include "support/ts_builders.h"
 #include "ts/stream_context.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "arib_text_encoder.h"
-#include "caption/arib_text_decoder.h"
-#include "caption/arib_text_state.h"
-#include "caption/crc16.h"
+#include "arib/arib_text_decoder.h"
+#include "arib/arib_text_state.h"
+#include "arib/crc16.h"
 #include "stream_arguments.h"
 #include "stream_builder.h"
 #include "support/caption_builders.h"

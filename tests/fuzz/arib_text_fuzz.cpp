@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "caption/arib_text_decoder.h"
+#include "arib/arib_text_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

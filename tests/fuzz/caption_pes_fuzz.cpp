@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "caption/caption_pes.h"
-#include "caption/crc16.h"
+#include "arib/crc16.h"
 #include "support/caption_builders.h"
 
 namespace {

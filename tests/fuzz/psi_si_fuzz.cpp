@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "ts/crc32_mpeg2.h"
 #include "ts/packetizer.h"
 #include "ts/pat_pmt.h"

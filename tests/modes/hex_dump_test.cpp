@@ -1,11 +1,11 @@
-#include "caption/hex_dump.h"
+#include "modes/hex_dump.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "app/pump_tables.h"
-#include "caption/display_worker.h"
+#include "pump/pump_tables.h"
+#include "modes/display_worker.h"
 
 namespace qv {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/text.h"
 #include "support/bytes_compare.h"
 #include "support/test_data.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "caption/caption_pes.h"
-#include "caption/crc16.h"
+#include "arib/crc16.h"
 #include "platform/text.h"
 #include "support/section_builders.h"
 #include "ts/packet_header.h"

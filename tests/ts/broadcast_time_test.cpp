@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/time_convert.h"
+#include "base/time_convert.h"
 #include "support/section_builders.h"
 #include "ts/si_tables.h"
 #include "ts/wraparound.h"

@@ -31,9 +31,8 @@ protected:
     void SetUp() override
     {
         g_sent.clear();
-        api_.add_send_data = record_send;
         writer_.sender_id = 7;
-        writer_.sender = &api_;
+        writer_.send_data = record_send;
     }
     size_t sent_bytes() const
     {
@@ -43,7 +42,6 @@ protected:
         }
         return total;
     }
-    SendTsTcpApi api_;
     PacketWriter writer_;
 };
 
@@ -95,12 +93,12 @@ TEST_F(SenderOutput, RunOfSeveralPacketsMeetingAFullBufferKeepsItsTail)
 TEST_F(SenderOutput, NoDestinationWritesNothing)
 {
     const Bytes packet = test::make_packet(0x100, 0);
-    api_.add_send_data = nullptr;  // entry point not bound
+    writer_.send_data = nullptr;  // entry point not bound
     EXPECT_FALSE(has_destination(writer_));
     EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);
     EXPECT_EQ(writer_.pending, 0);
 
-    api_.add_send_data = record_send;
+    writer_.send_data = record_send;
     writer_.sender_id = kNoSender;
     EXPECT_FALSE(has_destination(writer_));
     EXPECT_EQ(write_packets(writer_, packet.data(), packet.size()), 0u);

@@ -215,11 +215,9 @@ void capture(uint32_t, const uint8_t* data, uint32_t length) { g_written.emplace
 TEST(RebuiltPackets, TimeStampsRewrittenPacketizedAndWritten)
 {
     g_written.clear();
-    SendTsTcpApi api;
-    api.add_send_data = capture;
     PacketWriter writer;
     writer.sender_id = 1;
-    writer.sender = &api;
+    writer.send_data = capture;
     PidCounter counter;
 
     Bytes run = test::concat({pes_run(1, std::nullopt, test::pcr_adaptation(5)), Bytes(100, 0x33)});

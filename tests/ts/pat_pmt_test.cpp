@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
 

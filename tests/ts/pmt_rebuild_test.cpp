@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/environment.h"
 #include "platform/file.h"
 #include "support/ffprobe.h"

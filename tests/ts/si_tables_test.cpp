@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/console_output.h"
-#include "app/time_convert.h"
+#include "base/console_output.h"
+#include "base/time_convert.h"
 #include "platform/text.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
