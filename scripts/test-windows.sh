@@ -137,7 +137,62 @@ build_arch build/win32 mingw-i686.cmake
 win32_tests=("${arch_tests[@]}")
 build_msvc_probe build/win32 i686-pc-windows-msvc x86
 
-# --- Wine -------------------------------------------------------------------------------------
+# --- Wine's programs --------------------------------------------------------------------------
+# The x86-64 programs run under Wine's 64-bit loader, called directly. The `wine` command would
+# not do: Debian's wrapper starts the 32-bit loader whenever wine32:i386 is installed (which
+# hands 64-bit programs on to the 64-bit one), so on a kernel that cannot execute 32-bit
+# programs every x86-64 program would die with "Exec format error" too. The i386 programs keep
+# `wine`.
+
+# The architecture of an ELF file from its header: "x86-64", "i386", or nothing for anything
+# else (a shell script, a missing file, another machine).
+elf_arch() {
+  local header
+  header=$(od -An -tx1 -N20 "$1" 2>/dev/null | tr -d ' \n') || return 0
+  case "${header:0:10}:${header:36:4}" in
+    7f454c4602:3e00) echo x86-64 ;;
+    7f454c4601:0300) echo i386 ;;
+  esac
+}
+
+# Prints the first of the CANDIDATES (with links followed) that is an executable ELF program
+# for ARCH; fails when none is.
+first_elf() {
+  local arch=$1 candidate
+  shift
+  for candidate in "$@"; do
+    if [ -z "$candidate" ] || [ ! -f "$candidate" ]; then continue; fi
+    candidate=$(readlink -f "$candidate")
+    if [ -x "$candidate" ] && [ "$(elf_arch "$candidate")" = "$arch" ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Where the 64-bit loader lives differs by distribution and Wine version: Debian and Ubuntu
+# keep it in /usr/lib/wine (or /usr/lib/wine-development), Wine's own packages in
+# /opt/wine-*/bin, others in PATH; a Wine built in the single-loader WoW64 mode has only a
+# `wine`, which is then itself an x86-64 program. A `wine64` in PATH that is no ELF program (a
+# wrapper script) is the last resort.
+wine64=$(first_elf x86-64 /usr/lib/wine*/wine64 /opt/wine*/bin/wine64 "$(command -v wine64)" \
+  /usr/lib/wine*/wine /opt/wine*/bin/wine "$(command -v wine)" || command -v wine64) || {
+  echo "FAIL: no 64-bit Wine loader found (wine64)"
+  exit 1
+}
+# The server is a 64-bit program too where one is there (Debian's `wineserver` wrapper would
+# pick it as well). Exported, so that a loader that starts one, of either architecture, starts
+# this one.
+wineserver=$(first_elf x86-64 "${wine64%/*}/wineserver64" "${wine64%/*}/wineserver" \
+  /usr/lib/wine*/wineserver64 "$(command -v wineserver64)" "$(command -v wineserver)" ||
+  command -v wineserver) || {
+  echo "FAIL: no wineserver found"
+  exit 1
+}
+export WINESERVER=$wineserver
+
+# --- Wine prefix ------------------------------------------------------------------------------
 wine_dir=$root/build/wine
 mkdir -p "$wine_dir"
 export WINEPREFIX=$wine_dir/prefix
@@ -153,12 +208,13 @@ export LOCPATH=$wine_dir/locale
 # This shell itself cannot load that locale (it took LOCPATH at its start): its warning is
 # silenced.
 { unset LC_ALL LC_CTYPE; export LANG=ja_JP.UTF-8; } 2>/dev/null
-# wineserver refuses a prefix folder that does not exist yet; wineboot fills it. With any
-# standard stream left open, capturing the output of these two would hang.
+# wineserver refuses a prefix folder that does not exist yet; wineboot fills it. Both are the
+# 64-bit programs, so that the prefix is made without any 32-bit one. With any standard stream
+# left open, capturing the output of these two would hang.
 mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1 || echo "wineserver -p failed"
-trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-wineboot -i </dev/null >/dev/null 2>&1 || echo "wineboot -i failed"
+"$wineserver" -p </dev/null >/dev/null 2>&1 || echo "wineserver -p failed"
+trap '"$wineserver" -k </dev/null >/dev/null 2>&1 || true' EXIT
+"$wine64" wineboot.exe -i </dev/null >/dev/null 2>&1 || echo "wineboot -i failed"
 
 total_passed=0
 total_failed=0
@@ -166,12 +222,12 @@ total_skipped=0
 
 # Runs one GoogleTest executable; a zero exit code alone is not trusted (a crash under Wine can
 # end with 0), so GoogleTest's own summary must say that every test passed. With mode "pending"
-# the results are reported and counted as skipped.
+# the results are reported and counted as skipped. LOADER is the Wine command that runs it.
 run_gtest() {
-  local exe=$1 label=$2 filter=$3 mode=$4 log
+  local exe=$1 label=$2 loader=$3 filter=$4 mode=$5 log
   log=$wine_dir/$label.$(basename "$exe" .exe).$mode.log
   local status=0
-  (cd "$(dirname "$exe")" && timeout 600 wine "./$(basename "$exe")" --gtest_filter="$filter" \
+  (cd "$(dirname "$exe")" && timeout 600 "$loader" "./$(basename "$exe")" --gtest_filter="$filter" \
     </dev/null 2>&1) | tr -d '\r' >"$log" || status=$?
   local ran passed skipped failed
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log" | tail -1)
@@ -208,9 +264,9 @@ run_gtest() {
 # Quilvaren.exe without arguments: the usage text in CP932, then the contact block read from the
 # executable's version resource, exit code 0.
 smoke_usage() {
-  local exe=$1 label=$2 out status=0
+  local exe=$1 label=$2 loader=$3 out status=0
   out=$wine_dir/$label.usage.out
-  (cd "$(dirname "$exe")" && timeout 120 wine "./$(basename "$exe")" </dev/null 2>/dev/null) \
+  (cd "$(dirname "$exe")" && timeout 120 "$loader" "./$(basename "$exe")" </dev/null 2>/dev/null) \
     >"$out" || status=$?
   local text problem=""
   if ! text=$(iconv -f CP932 -t UTF-8 "$out" 2>/dev/null); then
@@ -239,9 +295,9 @@ smoke_usage() {
 # Quilvaren.exe on the bundled sample in display mode: its three captions in CP932, and the
 # number of caption texts shown as exit code.
 smoke_display() {
-  local exe=$1 label=$2 out status=0
+  local exe=$1 label=$2 loader=$3 out status=0
   out=$wine_dir/$label.display.out
-  (cd "$root" && timeout 120 wine "$exe" 'samples\sample.ts' </dev/null 2>/dev/null) >"$out" ||
+  (cd "$root" && timeout 120 "$loader" "$exe" 'samples\sample.ts' </dev/null 2>/dev/null) >"$out" ||
     status=$?
   local text problem="" caption
   if ! text=$(iconv -f CP932 -t UTF-8 "$out" 2>/dev/null | tr '\r' '\n'); then
@@ -262,33 +318,33 @@ smoke_display() {
   fi
 }
 
-# run_arch DIR LABEL TEST...: the smoke tests of DIR's program and the named test executables
-# (one that did not build is already counted).
+# run_arch DIR LABEL LOADER TEST...: the smoke tests of DIR's program and the named test
+# executables (one that did not build is already counted), run by the Wine command LOADER.
 run_arch() {
-  local dir=$1 label=$2
-  shift 2
+  local dir=$1 label=$2 loader=$3
+  shift 3
   echo "== unit tests under Wine: $label =="
-  smoke_usage "$dir/Quilvaren.exe" "$label"
-  smoke_display "$dir/Quilvaren.exe" "$label"
+  smoke_usage "$dir/Quilvaren.exe" "$label" "$loader"
+  smoke_display "$dir/Quilvaren.exe" "$label" "$loader"
   local target exe held
   for target in "$@"; do
     exe=$dir/tests/$target.exe
     [ -e "$exe" ] || continue
     held=$(pending_filter "$target")
     if [ "$held" = "*" ]; then
-      run_gtest "$exe" "$label" "*" pending
+      run_gtest "$exe" "$label" "$loader" "*" pending
     elif [ -n "$held" ]; then
-      run_gtest "$exe" "$label" "-$held" checked
-      run_gtest "$exe" "$label" "$held" pending
+      run_gtest "$exe" "$label" "$loader" "-$held" checked
+      run_gtest "$exe" "$label" "$loader" "$held" pending
     else
-      run_gtest "$exe" "$label" "*" checked
+      run_gtest "$exe" "$label" "$loader" "*" checked
     fi
   done
 }
 
-run_arch build/win64 x86-64 "${win64_tests[@]}"
+run_arch build/win64 x86-64 "$wine64" "${win64_tests[@]}"
 if installed wine32:i386; then
-  run_arch build/win32 i386 "${win32_tests[@]}"
+  run_arch build/win32 i386 wine "${win32_tests[@]}"
 else
   echo "== i386: built, not run (wine32:i386 is not installed) =="
 fi
