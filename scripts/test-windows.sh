@@ -278,6 +278,17 @@ export LOCPATH=$wine_dir/locale
 # This shell itself cannot load that locale (it took LOCPATH at its start): its warning is
 # silenced.
 { unset LC_ALL LC_CTYPE; export LANG=ja_JP.UTF-8; } 2>/dev/null
+# A prefix made where 32-bit programs cannot run lacks its 32-bit half (syswow64), and i386
+# programs cannot start in it even on a machine that runs them. So build/wine/prefix.made-with
+# records what the machine that made it could run, and a prefix made without the 32-bit half
+# (or by an earlier version of this step, which recorded nothing) is made afresh on a machine
+# that runs 32-bit programs.
+made_with=$([ $i386_runs -eq 1 ] && echo "x86-64 and i386" || echo "x86-64 only")
+recorded=$(cat "$wine_dir/prefix.made-with" 2>/dev/null || true)
+if [ "$recorded" != "x86-64 and i386" ] && [ "$recorded" != "$made_with" ]; then
+  rm -rf "$WINEPREFIX"
+  echo "$made_with" >"$wine_dir/prefix.made-with"
+fi
 # wineserver refuses a prefix folder that does not exist yet; wineboot fills it. Both are the
 # 64-bit programs, so that the prefix is made without any 32-bit one. With any standard stream
 # left open, capturing the output of these two would hang.
