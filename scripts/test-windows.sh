@@ -4,6 +4,8 @@
 # mode on the bundled sample) under Wine.
 # Installs the cross compilers and Wine when they are missing. Ends with "N passed, N failed"
 # (GoogleTest cases over both architectures, plus the smoke tests) and exits non-zero on any failure.
+# On a kernel that cannot execute 32-bit programs the i386 build is made but its tests are not
+# run, which one line says and which is no failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -137,7 +139,132 @@ build_arch build/win32 mingw-i686.cmake
 win32_tests=("${arch_tests[@]}")
 build_msvc_probe build/win32 i686-pc-windows-msvc x86
 
-# --- Wine -------------------------------------------------------------------------------------
+# --- Wine's programs --------------------------------------------------------------------------
+# The x86-64 programs run under Wine's 64-bit loader, called directly. The `wine` command would
+# not do: Debian's wrapper starts the 32-bit loader whenever wine32:i386 is installed (which
+# hands 64-bit programs on to the 64-bit one), so on a kernel that cannot execute 32-bit
+# programs every x86-64 program would die with "Exec format error" too. The i386 programs keep
+# `wine`.
+
+# The architecture of an ELF file from its header: "x86-64", "i386", or nothing for anything
+# else (a shell script, a missing file, another machine).
+elf_arch() {
+  local header
+  header=$(od -An -tx1 -N20 "$1" 2>/dev/null | tr -d ' \n') || return 0
+  case "${header:0:10}:${header:36:4}" in
+    7f454c4602:3e00) echo x86-64 ;;
+    7f454c4601:0300) echo i386 ;;
+  esac
+}
+
+# Prints the first of the CANDIDATES (with links followed) that is an executable ELF program
+# for ARCH; fails when none is.
+first_elf() {
+  local arch=$1 candidate
+  shift
+  for candidate in "$@"; do
+    if [ -z "$candidate" ] || [ ! -f "$candidate" ]; then continue; fi
+    candidate=$(readlink -f "$candidate")
+    if [ -x "$candidate" ] && [ "$(elf_arch "$candidate")" = "$arch" ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Where the 64-bit loader lives differs by distribution and Wine version: Debian and Ubuntu
+# keep it in /usr/lib/wine (or /usr/lib/wine-development), Wine's own packages in
+# /opt/wine-*/bin, others in PATH; a Wine built in the single-loader WoW64 mode has only a
+# `wine`, which is then itself an x86-64 program. A `wine64` in PATH that is no ELF program (a
+# wrapper script) is the last resort.
+wine64=$(first_elf x86-64 /usr/lib/wine*/wine64 /opt/wine*/bin/wine64 "$(command -v wine64)" \
+  /usr/lib/wine*/wine /opt/wine*/bin/wine "$(command -v wine)" || command -v wine64) || {
+  echo "FAIL: no 64-bit Wine loader found (wine64)"
+  exit 1
+}
+# The server is a 64-bit program too where one is there (Debian's `wineserver` wrapper would
+# pick it as well). Exported, so that a loader that starts one, of either architecture, starts
+# this one.
+wineserver=$(first_elf x86-64 "${wine64%/*}/wineserver64" "${wine64%/*}/wineserver" \
+  /usr/lib/wine*/wineserver64 "$(command -v wineserver64)" "$(command -v wineserver)" ||
+  command -v wineserver) || {
+  echo "FAIL: no wineserver found"
+  exit 1
+}
+export WINESERVER=$wineserver
+
+# --- can this machine execute 32-bit programs? ------------------------------------------------
+# Wine runs i386 programs with its 32-bit loader, an i386 Linux program. Some kernels cannot
+# execute such programs at all (built without IA-32 emulation, or with it switched off), which
+# nothing short of trying shows. So a tiny i386 program is run. Where it does not run, the i386
+# build is still made (it proves that the source compiles) but its tests are left out, with one
+# line that says so; nothing of it counts as passed.
+probe_dir=$root/build/probe
+
+# Writes FILE: a static 32-bit little-endian ELF program of 91 bytes for the machine MACHINE (one
+# byte: '\x03' is i386, '\x00' is no machine, which no kernel runs) that only calls exit(0)
+# through int 0x80. Written byte by byte, it needs no 32-bit C library, multilib compiler or
+# assembler on the build machine.
+write_tiny_elf() {
+  local file=$1 machine=$2
+  # identification: ELF, 32-bit, little-endian, version 1, System V
+  local ident='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+  # executable, MACHINE, version 1, entry 0x08048054, program headers at 52, no sections, no
+  # flags, a 52-byte header, one program header of 32 bytes, 40-byte section headers (none)
+  local header='\x02\x00'"$machine"'\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+  header+='\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x28\x00\x00\x00\x00\x00'
+  # one loaded segment: the whole file (91 bytes) at 0x08048000, readable and executable
+  local segment='\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+  segment+='\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+  # xor ebx, ebx (status 0); xor eax, eax; inc eax (exit); int 0x80
+  local code='\x31\xdb\x31\xc0\x40\xcd\x80'
+  printf '%b' "$ident$header$segment$code" >"$file"
+  chmod +x "$file"
+}
+
+# The probe: whether PROGRAM, run without arguments, starts and exits with 0. Bash runs it
+# itself: a program started through execvp (env, timeout) that the kernel refuses would be
+# handed to /bin/sh as a script. The braces also send bash's own notice of a program killed by
+# a signal to /dev/null.
+can_execute() {
+  { "$1"; } </dev/null >/dev/null 2>&1
+}
+
+# The probe is checked against known answers before it is believed: a copy of /bin/true in the
+# probe's folder must run (which also shows that programs may run from there at all); the same
+# copy without its execute bits and the tiny program for no machine must not.
+check_probe() {
+  local wrong=""
+  cp /bin/true "$probe_dir/true"
+  cp /bin/true "$probe_dir/not-executable"
+  chmod a-x "$probe_dir/not-executable"
+  write_tiny_elf "$probe_dir/no-machine" '\x00'
+  can_execute "$probe_dir/true" || wrong="a copy of /bin/true does not run from $probe_dir"
+  ! can_execute "$probe_dir/not-executable" || wrong="a file without execute bits runs"
+  ! can_execute "$probe_dir/no-machine" || wrong="a program for no machine runs"
+  if [ -n "$wrong" ]; then
+    echo "FAIL: the 32-bit probe answers wrongly: $wrong"
+    exit 1
+  fi
+}
+
+rm -rf "$probe_dir"
+mkdir -p "$probe_dir"
+check_probe
+write_tiny_elf "$probe_dir/i386" '\x03'
+i386_runs=0
+if can_execute "$probe_dir/i386"; then i386_runs=1; fi
+# Wine's own 32-bit loader, where it is installed, must agree: were it to run where the probe
+# says no, the i386 tests would be left out for nothing.
+wine32=$(first_elf i386 "${wine64%/*}/wine" /usr/lib/wine*/wine "$(command -v wine)") || wine32=""
+if [ $i386_runs -eq 0 ] && [ -n "$wine32" ] &&
+  { "$wine32" --version; } </dev/null >/dev/null 2>&1; then
+  echo "FAIL: the 32-bit probe says this kernel cannot execute 32-bit programs, but $wine32 runs"
+  exit 1
+fi
+
+# --- Wine prefix ------------------------------------------------------------------------------
 wine_dir=$root/build/wine
 mkdir -p "$wine_dir"
 export WINEPREFIX=$wine_dir/prefix
@@ -153,12 +280,24 @@ export LOCPATH=$wine_dir/locale
 # This shell itself cannot load that locale (it took LOCPATH at its start): its warning is
 # silenced.
 { unset LC_ALL LC_CTYPE; export LANG=ja_JP.UTF-8; } 2>/dev/null
-# wineserver refuses a prefix folder that does not exist yet; wineboot fills it. With any
-# standard stream left open, capturing the output of these two would hang.
+# A prefix made where 32-bit programs cannot run lacks its 32-bit half (syswow64), and i386
+# programs cannot start in it even on a machine that runs them. So build/wine/prefix.made-with
+# records what the machine that made it could run, and a prefix made without the 32-bit half
+# (or by an earlier version of this step, which recorded nothing) is made afresh on a machine
+# that runs 32-bit programs.
+made_with=$([ $i386_runs -eq 1 ] && echo "x86-64 and i386" || echo "x86-64 only")
+recorded=$(cat "$wine_dir/prefix.made-with" 2>/dev/null || true)
+if [ "$recorded" != "x86-64 and i386" ] && [ "$recorded" != "$made_with" ]; then
+  rm -rf "$WINEPREFIX"
+  echo "$made_with" >"$wine_dir/prefix.made-with"
+fi
+# wineserver refuses a prefix folder that does not exist yet; wineboot fills it. Both are the
+# 64-bit programs, so that the prefix is made without any 32-bit one. With any standard stream
+# left open, capturing the output of these two would hang.
 mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1 || echo "wineserver -p failed"
-trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-wineboot -i </dev/null >/dev/null 2>&1 || echo "wineboot -i failed"
+"$wineserver" -p </dev/null >/dev/null 2>&1 || echo "wineserver -p failed"
+trap '"$wineserver" -k </dev/null >/dev/null 2>&1 || true' EXIT
+"$wine64" wineboot.exe -i </dev/null >/dev/null 2>&1 || echo "wineboot -i failed"
 
 total_passed=0
 total_failed=0
@@ -166,12 +305,12 @@ total_skipped=0
 
 # Runs one GoogleTest executable; a zero exit code alone is not trusted (a crash under Wine can
 # end with 0), so GoogleTest's own summary must say that every test passed. With mode "pending"
-# the results are reported and counted as skipped.
+# the results are reported and counted as skipped. LOADER is the Wine command that runs it.
 run_gtest() {
-  local exe=$1 label=$2 filter=$3 mode=$4 log
+  local exe=$1 label=$2 loader=$3 filter=$4 mode=$5 log
   log=$wine_dir/$label.$(basename "$exe" .exe).$mode.log
   local status=0
-  (cd "$(dirname "$exe")" && timeout 600 wine "./$(basename "$exe")" --gtest_filter="$filter" \
+  (cd "$(dirname "$exe")" && timeout 600 "$loader" "./$(basename "$exe")" --gtest_filter="$filter" \
     </dev/null 2>&1) | tr -d '\r' >"$log" || status=$?
   local ran passed skipped failed
   ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .* ran\..*/\1/p' "$log" | tail -1)
@@ -208,9 +347,9 @@ run_gtest() {
 # Quilvaren.exe without arguments: the usage text in CP932, then the contact block read from the
 # executable's version resource, exit code 0.
 smoke_usage() {
-  local exe=$1 label=$2 out status=0
+  local exe=$1 label=$2 loader=$3 out status=0
   out=$wine_dir/$label.usage.out
-  (cd "$(dirname "$exe")" && timeout 120 wine "./$(basename "$exe")" </dev/null 2>/dev/null) \
+  (cd "$(dirname "$exe")" && timeout 120 "$loader" "./$(basename "$exe")" </dev/null 2>/dev/null) \
     >"$out" || status=$?
   local text problem=""
   if ! text=$(iconv -f CP932 -t UTF-8 "$out" 2>/dev/null); then
@@ -239,9 +378,9 @@ smoke_usage() {
 # Quilvaren.exe on the bundled sample in display mode: its three captions in CP932, and the
 # number of caption texts shown as exit code.
 smoke_display() {
-  local exe=$1 label=$2 out status=0
+  local exe=$1 label=$2 loader=$3 out status=0
   out=$wine_dir/$label.display.out
-  (cd "$root" && timeout 120 wine "$exe" 'samples\sample.ts' </dev/null 2>/dev/null) >"$out" ||
+  (cd "$root" && timeout 120 "$loader" "$exe" 'samples\sample.ts' </dev/null 2>/dev/null) >"$out" ||
     status=$?
   local text problem="" caption
   if ! text=$(iconv -f CP932 -t UTF-8 "$out" 2>/dev/null | tr '\r' '\n'); then
@@ -262,33 +401,35 @@ smoke_display() {
   fi
 }
 
-# run_arch DIR LABEL TEST...: the smoke tests of DIR's program and the named test executables
-# (one that did not build is already counted).
+# run_arch DIR LABEL LOADER TEST...: the smoke tests of DIR's program and the named test
+# executables (one that did not build is already counted), run by the Wine command LOADER.
 run_arch() {
-  local dir=$1 label=$2
-  shift 2
+  local dir=$1 label=$2 loader=$3
+  shift 3
   echo "== unit tests under Wine: $label =="
-  smoke_usage "$dir/Quilvaren.exe" "$label"
-  smoke_display "$dir/Quilvaren.exe" "$label"
+  smoke_usage "$dir/Quilvaren.exe" "$label" "$loader"
+  smoke_display "$dir/Quilvaren.exe" "$label" "$loader"
   local target exe held
   for target in "$@"; do
     exe=$dir/tests/$target.exe
     [ -e "$exe" ] || continue
     held=$(pending_filter "$target")
     if [ "$held" = "*" ]; then
-      run_gtest "$exe" "$label" "*" pending
+      run_gtest "$exe" "$label" "$loader" "*" pending
     elif [ -n "$held" ]; then
-      run_gtest "$exe" "$label" "-$held" checked
-      run_gtest "$exe" "$label" "$held" pending
+      run_gtest "$exe" "$label" "$loader" "-$held" checked
+      run_gtest "$exe" "$label" "$loader" "$held" pending
     else
-      run_gtest "$exe" "$label" "*" checked
+      run_gtest "$exe" "$label" "$loader" "*" checked
     fi
   done
 }
 
-run_arch build/win64 x86-64 "${win64_tests[@]}"
-if installed wine32:i386; then
-  run_arch build/win32 i386 "${win32_tests[@]}"
+run_arch build/win64 x86-64 "$wine64" "${win64_tests[@]}"
+if [ $i386_runs -eq 0 ]; then
+  echo "i386: built; tests not run: this kernel cannot execute 32-bit programs"
+elif installed wine32:i386; then
+  run_arch build/win32 i386 wine "${win32_tests[@]}"
 else
   echo "== i386: built, not run (wine32:i386 is not installed) =="
 fi
