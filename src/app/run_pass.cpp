@@ -236,6 +236,14 @@ int32_t run_pass(RunConfig& config)
         if (!threads[i].start([entry, &args] { (void)entry(&args); })) {
             print_message(260, "－ スレッド%d起動失敗 : %d .\n", starts[i].number,
                           platform::last_error());
+            // A thread that never ran can never hand over: the other merge thread must not
+            // wait for it.
+            args.slots[static_cast<size_t>(i)].finished = true;
+            for (WorkerSlot& slot : args.slots) {
+                if (slot.lock_event) {
+                    slot.lock_event->set();
+                }
+            }
         }
     }
     for (int32_t i = 0; i < count; ++i) {

@@ -9,6 +9,7 @@
 #include "base/byte_buffer.h"
 #include "ts/packet_header.h"
 #include "ts/packetizer.h"
+#include "ts/stream_clock.h"
 #include "ts/stream_context.h"
 
 namespace qv {
@@ -57,10 +58,15 @@ bool continue_pes(PidState& state, const uint8_t* packet)
 /// of this stream's clocks (the writers leave absent fields alone).
 void hand_over(const StreamContext& context, std::vector<uint8_t>& pes, ByteBuffer& sink)
 {
+    // Counted from each clock's first value: an origin moved back by an earlier value (a
+    // B-frame's PTS) must not shift the item.
+    const auto stamp = [](const ClockTracker& clock) {
+        return static_cast<uint64_t>(ticks_since_first(clock)) & kClockMask;
+    };
     PidState scratch;
-    (void)set_pcr_field(scratch, pes.data(), pes.size(), context.pcr_clock.elapsed);
-    (void)set_pts_field(scratch, pes.data(), pes.size(), context.pts_clock.elapsed);
-    (void)set_dts_field(scratch, pes.data(), pes.size(), context.dts_clock.elapsed);
+    (void)set_pcr_field(scratch, pes.data(), pes.size(), stamp(context.pcr_clock));
+    (void)set_pts_field(scratch, pes.data(), pes.size(), stamp(context.pts_clock));
+    (void)set_dts_field(scratch, pes.data(), pes.size(), stamp(context.dts_clock));
     store_bytes(sink, pes.data(), pes.size());
 }
 

@@ -18,7 +18,8 @@ struct StreamContext;
 /// complete it is walked: the last non-empty Japanese statement text is stored in `entry`'s text
 /// state (text_changed tells whether it differs from the text held before). With a `merge_sink`,
 /// the completed PES (the starting packet followed by the continuation payloads) is first copied
-/// into it with its PCR, PTS and DTS set to the elapsed ticks of the context's clocks.
+/// into it with its PCR, PTS and DTS set to the ticks of the context's clocks since their first
+/// values.
 /// True while the PES is incomplete, or when a data group of the completed PES was accepted.
 bool parse_caption_pes(CaptionEntry& entry, StreamContext& context, PidState& state,
                        const uint8_t* packet, ByteBuffer* merge_sink = nullptr);

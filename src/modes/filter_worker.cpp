@@ -1,50 +1,15 @@
 #include "modes/filter_worker.h"
 
 #include <cinttypes>
-#include <vector>
 
 #include "base/console_output.h"
+#include "pump/pid_counters.h"
 #include "pump/pump_tables.h"
 #include "pump/stream_pump.h"
 #include "ts/pat_pmt.h"
 
 namespace qv {
 namespace {
-
-struct FilterState {
-    /// Continuity of the rebuilt PMTs, one counter per PMT PID: each PID continues from its own
-    /// first input packet (a single counter would make every other PMT PID jump). The first PMT
-    /// PID seen uses the pass's shared counter.
-    std::vector<PidCounter*> by_pid = std::vector<PidCounter*>(kPidCount, nullptr);
-    std::vector<PidCounter> own = std::vector<PidCounter>(kPidCount);
-    PidCounter* shared = nullptr;
-    bool shared_taken = false;
-};
-
-PidCounter& counter_for(FilterState& filter, uint16_t pid)
-{
-    PidCounter*& counter = filter.by_pid[pid & 0x1FFF];
-    if (counter == nullptr) {
-        if (!filter.shared_taken && filter.shared != nullptr) {
-            filter.shared_taken = true;
-            counter = filter.shared;
-        } else {
-            counter = &filter.own[pid & 0x1FFF];
-        }
-        *counter = PidCounter{};
-        counter->pid = pid;
-    }
-    return *counter;
-}
-
-/// The PID lookups changed: every PID must be looked up again.
-void forget_plain_pids(StreamPump& pump)
-{
-    for (uint16_t plain : pump.plain_pids) {
-        pump.plain_pid[plain] = false;
-    }
-    pump.plain_pids.clear();
-}
 
 /// Caption packets leave the stream before continuity and clocks see them.
 bool take_caption_packet(StreamPump& pump, PumpPacket& packet)
@@ -70,12 +35,13 @@ bool take_caption_packet(StreamPump& pump, PumpPacket& packet)
 /// A PMT packet is never copied: the rebuilt section takes its place once it completes.
 void rebuild_pmt(StreamPump& pump, PumpPacket& packet, ProgramEntry& program)
 {
-    FilterState& filter = *static_cast<FilterState*>(pump.hooks.user);
+    PidCounters& counters = *static_cast<PidCounters*>(pump.hooks.user);
     PmtRewriteRequest request;
     request.request_word = kRemoveCaptionEntries;
     if (pump.output_kind != OutputKind::none && !pump.write_failed) {
         request.output = pump.writer.get();
-        request.counter = &counter_for(filter, packet.state->pid);
+        // One counter per PMT PID, each continuing from its own first input packet.
+        request.counter = &counters.for_pid(packet.state->pid);
     }
     (void)parse_pmt(*pump.context, program, *packet.state, packet.data, request);
     (void)check_pump_writer(pump);
@@ -126,12 +92,11 @@ int32_t run_filter_worker(WorkerArgs* args)
     if (args == nullptr) {
         return 0;
     }
-    FilterState filter;
-    filter.shared = &args->merge_states[0];
+    PidCounters counters(&args->merge_states[0]);
     PumpHooks hooks;
     hooks.dispatch = dispatch_filter;
     hooks.take_packet = take_caption_packet;
-    hooks.user = &filter;
+    hooks.user = &counters;
     hooks.delete_empty_output = false;
     return run_stream_pump(args, 0, hooks);
 }

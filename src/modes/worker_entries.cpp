@@ -2,6 +2,7 @@
 
 #include "base/console_output.h"
 #include "modes/extract_worker.h"
+#include "modes/merge_worker.h"
 #include "modes/through_worker.h"
 #include "modes/display_worker.h"
 #include "modes/filter_worker.h"
@@ -34,8 +35,8 @@ int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
         starts[0] = {run_extract_worker, 0};
         return 1;
     case RunMode::merge:
-        starts[0] = {run_unbuilt_worker, 0};
-        starts[1] = {run_pending_worker, 1};
+        starts[0] = {run_merge_main_worker, 0};
+        starts[1] = {run_merge_caption_worker, 1};
         return 2;
     case RunMode::display:
         starts[0] = {run_display_worker, 2};

@@ -42,7 +42,7 @@ bool is_table_pid(uint16_t pid)
     return pid == kPatPid || pid == kSdtPid || pid == kTotPid || is_eit_pid(pid);
 }
 
-TableDispatch dispatch_by_pid(StreamPump& pump, PumpPacket& packet)
+TableDispatch dispatch_by_pid(StreamPump& pump, PumpPacket& packet, const TableCopies& copies)
 {
     StreamContext& context = *pump.context;
     PidState& state = *packet.state;
@@ -54,25 +54,26 @@ TableDispatch dispatch_by_pid(StreamPump& pump, PumpPacket& packet)
             return result;
         }
     } else if (is_eit_pid(pid)) {
-        if (parse_eit(context, state, packet.data)) {
+        if (parse_eit(context, state, packet.data, copies.eit)) {
             result.kind = PacketKind::eit;
             return result;
         }
     } else if (pid == kSdtPid) {
-        if (parse_sdt(context, state, packet.data)) {
+        if (parse_sdt(context, state, packet.data, copies.sdt)) {
             result.kind = PacketKind::sdt;
             return result;
         }
     } else if (pid == kTotPid) {
-        if (parse_tot(context, state, packet.data)) {
+        if (parse_tot(context, state, packet.data, copies.tot)) {
             take_tot(pump);
             result.kind = PacketKind::tot;
             return result;
         }
     }
     if (ProgramEntry* program = find_program_by_pmt_pid(context, pid)) {
-        (void)parse_pmt(context, *program, state, packet.data);
+        result.pmt_result = parse_pmt(context, *program, state, packet.data);
         result.kind = PacketKind::pmt;
+        result.program = program;
         return result;
     }
     if (CaptionEntry* entry = find_caption_entry(context, pid)) {
@@ -84,26 +85,30 @@ TableDispatch dispatch_by_pid(StreamPump& pump, PumpPacket& packet)
 
 }  // namespace
 
-TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet)
+TableDispatch dispatch_tables(StreamPump& pump, PumpPacket& packet, const TableCopies& copies)
 {
     TableDispatch result;
     const uint16_t pid = packet.state->pid;
     if (pump.plain_pid[pid]) {
         return result;
     }
-    result = dispatch_by_pid(pump, packet);
+    result = dispatch_by_pid(pump, packet, copies);
     packet.kind = result.kind;
     if (result.kind == PacketKind::pat || result.kind == PacketKind::pmt) {
-        // Programs or caption PIDs may have changed.
-        for (uint16_t plain : pump.plain_pids) {
-            pump.plain_pid[plain] = false;
-        }
-        pump.plain_pids.clear();
+        forget_plain_pids(pump);  // programs or caption PIDs may have changed
     } else if (result.kind == PacketKind::other && !is_table_pid(pid)) {
         pump.plain_pid[pid] = true;
         pump.plain_pids.push_back(pid);
     }
     return result;
+}
+
+void forget_plain_pids(StreamPump& pump)
+{
+    for (uint16_t plain : pump.plain_pids) {
+        pump.plain_pid[plain] = false;
+    }
+    pump.plain_pids.clear();
 }
 
 bool print_new_caption_text(StreamPump& pump, PumpPacket& packet, CaptionEntry& entry)

@@ -445,6 +445,9 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
     if (pump.slot->sync) {
         pace_output(pump);
     }
+    if (pump.hooks.before_write != nullptr) {
+        pump.hooks.before_write(pump, packet);
+    }
     if ((packet.selected || packet.marked) && pump.output_kind != OutputKind::none) {
         write_pump_packet(pump, data);
     }
@@ -605,6 +608,9 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
     open_output(pump);
     if (source_usable(pump) && output_usable(pump)) {
         position_source(pump);
+        if (pump.hooks.before_loop != nullptr) {
+            pump.hooks.before_loop(pump);
+        }
         pump.reader.capacity = effective_read_buffer_size(*pump.config);
         if (pump.source_kind == SourceKind::file) {
             // A file is read on a thread of its own, ahead of the packet work.
@@ -616,6 +622,9 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
             parse_time_ranges(pump.range_cursor, pump.range);
         }
         pump_packets(pump);
+        if (pump.hooks.after_loop != nullptr) {
+            pump.hooks.after_loop(pump);
+        }
     }
     close_pump(pump);
     return 1;

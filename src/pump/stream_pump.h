@@ -5,8 +5,9 @@
 //
 // Per packet, in this order:
 //   read → parse header → continuity → clocks (first-clock marking when the mode wants it)
-//   → hooks.after_clocks → range gate → hooks.dispatch (sets `selected`) → -sync pacing
-//   → write when selected (or marked) → plug-ins → progress / drop line → hooks.after_packet.
+//   → hooks.after_pts_update → range gate → hooks.dispatch (sets `selected`) → -sync pacing
+//   → hooks.before_write → write when selected (or marked) → plug-ins → progress / drop line
+//   → hooks.after_packet. hooks.before_loop and hooks.after_loop frame the loop.
 // A mode that needs more (merge's second thread) reads `StreamPump` from its hooks.
 #include <array>
 #include <cstdint>
@@ -59,6 +60,14 @@ struct PumpHooks {
     /// (no continuity check, clocks, range gate, dispatch, write, progress line or after_packet):
     /// it is still paced and offered to plug-ins (filter's caption packets).
     bool (*take_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// After the source and output are open, before the first read (merge's main stream waits
+    /// for its first caption item here; a tuner starts receiving only after it).
+    void (*before_loop)(StreamPump& pump) = nullptr;
+    /// Every packet whose header parsed, in range or not and whatever its PID, after the
+    /// dispatch and pacing and before the packet is written (merge's insertion check).
+    void (*before_write)(StreamPump& pump, PumpPacket& packet) = nullptr;
+    /// After the last packet, with the output still open (merge inserts its held item).
+    void (*after_loop)(StreamPump& pump) = nullptr;
     void* user = nullptr;  ///< the mode's own state
 
     /// Write the first packet that starts each of PCR, PTS and DTS (extract).

@@ -29,7 +29,8 @@ struct WorkerSlot {
     std::unique_ptr<platform::ManualResetEvent> lock_event;
     std::atomic<bool> finished{false};  ///< set by the worker when it has ended
     int32_t tcp_sender = -1;            ///< sender id of a TCP output
-    /// The worker's writer while it runs (the other merge thread writes into it); else null.
+    /// The worker's writer while it runs; else null. Only the thread of this slot writes to it
+    /// (in merge mode thread 0 alone writes the output, inserted items included).
     PacketWriter* writer = nullptr;
     ByteBuffer* shared = nullptr;  ///< both slots point at the first hand-over buffer
 };

@@ -165,7 +165,7 @@ bool set_dts_field(PidState& state, uint8_t* run, size_t length, uint64_t value)
 }
 
 size_t write_rebuilt_packet(PacketWriter& writer, uint8_t* run, size_t length, PidState* state,
-                            PidCounter& counter, const TimeStampRewrite& rewrite)
+                            PidCounter* counter, const TimeStampRewrite& rewrite)
 {
     if (!has_destination(writer) || writer.capacity <= 0 || !is_run(run, length)) {
         return 0;
@@ -181,7 +181,7 @@ size_t write_rebuilt_packet(PacketWriter& writer, uint8_t* run, size_t length, P
     if (rewrite.dts) {
         (void)set_dts_field(target, run, length, *rewrite.dts);
     }
-    const std::vector<uint8_t> packets = packetize(run, length, &counter);
+    const std::vector<uint8_t> packets = packetize(run, length, counter);
     return write_packets(writer, packets.data(), packets.size());
 }
 

@@ -41,9 +41,10 @@ struct TimeStampRewrite {
     std::optional<uint64_t> dts;
 };
 
-/// Rewrites the time stamps of `run`, packetizes it with `counter` and writes the packets.
-/// `state` may be null (a scratch state is used). Returns what write_packets returned.
+/// Rewrites the time stamps of `run`, packetizes it with `counter` (null: the packets keep the
+/// first packet's counter) and writes the packets. `state` may be null (a scratch state is
+/// used). Returns what write_packets returned.
 size_t write_rebuilt_packet(PacketWriter& writer, uint8_t* run, size_t length, PidState* state,
-                            PidCounter& counter, const TimeStampRewrite& rewrite);
+                            PidCounter* counter, const TimeStampRewrite& rewrite);
 
 }  // namespace qv

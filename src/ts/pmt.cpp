@@ -199,7 +199,10 @@ uint32_t parse_pmt(StreamContext& context, ProgramEntry& program, PidState& stat
         }
     }
 
-    if (!loop.empty() &&
+    // In replace mode the new caption entries follow even when every entry was a caption:
+    // a programme of captions alone must not lose its PMT.
+    const bool rebuilt = !loop.empty() || mode == RebuildMode::replace;
+    if (rebuilt &&
         write_rebuilt_pmt(state, loop_start, length_top_bits, loop, replacement, request)) {
         result |= kPmtWritten;
     }

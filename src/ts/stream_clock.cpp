@@ -49,10 +49,15 @@ bool update_clock_value(ClockTracker& clock, uint64_t value)
 {
     value &= kClockMask;
     clock.previous_elapsed = clock.elapsed;
+    clock.previous_value = clock.value;
+    clock.value = value;
     if (clock.origin == 0) {
         // A value of exactly 0 leaves the origin unset: the next value becomes the origin.
         clock.origin = value;
         clock.elapsed = 0;
+        if (clock.first_value == 0) {
+            clock.first_value = value;
+        }
     } else if (value >= clock.origin) {
         clock.elapsed = value - clock.origin;
     } else if (clock.origin - value < kClockTicksPerSecond) {
@@ -99,6 +104,19 @@ bool update_dts_clock(ClockTracker& clock, const PesHeaderInfo& pes)
         return false;
     }
     return update_clock_value(clock, pes.dts);
+}
+
+int64_t ticks_since_first(const ClockTracker& clock, bool previous)
+{
+    const uint64_t value = previous ? clock.previous_value : clock.value;
+    if (clock.first_value == 0) {
+        return 0;  // no value yet (a 33-bit value of 0 later on, after a wrap, is a real time)
+    }
+    const uint64_t before_first = (clock.first_value - value) & kClockMask;
+    if (before_first != 0 && before_first < kClockTicksPerSecond) {
+        return -static_cast<int64_t>(before_first);
+    }
+    return static_cast<int64_t>((value - clock.first_value) & kClockMask);
 }
 
 void update_wall_clock(ClockTracker& clock) { update_wall_clock_at(clock, platform::tick_count_ms()); }

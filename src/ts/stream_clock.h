@@ -23,6 +23,9 @@ struct ClockTracker {
     uint64_t origin = 0;        ///< first 90 kHz value taken; 0 = not set
     uint64_t elapsed = 0;       ///< 90 kHz ticks since origin (milliseconds for the wall clock)
     uint64_t previous_elapsed = 0;  ///< `elapsed` before the latest update
+    uint64_t first_value = 0;   ///< 90 kHz trackers: the first value taken; never moves
+    uint64_t value = 0;         ///< 90 kHz trackers: the latest value taken
+    uint64_t previous_value = 0;  ///< 90 kHz trackers: the value before it
     ClockTime current_time;     ///< of `elapsed`; the wall clock leaves milliseconds 0
     int64_t current_seconds = 0;  ///< hours * 3600 + minutes * 60 + seconds
     uint16_t current_ms = 0;
@@ -44,6 +47,13 @@ bool update_pts_clock(ClockTracker& clock, const PesHeaderInfo& pes);
 bool update_dts_clock(ClockTracker& clock, const PesHeaderInfo& pes);
 /// Takes a raw 33-bit value; the common step of the three updates above.
 bool update_clock_value(ClockTracker& clock, uint64_t value);
+
+/// Ticks from the first value the tracker took to its latest one (`previous`: to the one before).
+/// Unlike `elapsed` this never counts from an origin that a slightly earlier value moved back:
+/// a value less than a second before the first counts negative (a B-frame's PTS after the
+/// I-frame's, a caption sent for just before the first picture), one further back as a
+/// wrap-around of the 33-bit counter.
+int64_t ticks_since_first(const ClockTracker& clock, bool previous = false);
 
 /// Advances the wall clock to the system tick count.
 void update_wall_clock(ClockTracker& clock);

@@ -1,11 +1,11 @@
 // The writer thread of an output and the chunks it writes.
 #include "ts/write_behind.h"
 
-#include <chrono>
 #include <new>
 #include <optional>
 
 #include "base/console_output.h"
+#include "platform/clock.h"
 
 namespace qv {
 
@@ -68,17 +68,19 @@ void WriteBehind::advance(size_t bytes, bool send_now)
 template <typename Done>
 void WriteBehind::wait_unless_stopped(std::unique_lock<std::mutex>& lock, Done done)
 {
-    constexpr auto kSlice = std::chrono::milliseconds(100);
-    std::optional<std::chrono::steady_clock::time_point> stop_seen;
-    while (!changed_.wait_for(lock, kSlice, done)) {
+    // (<chrono> itself cannot be included: its literals do not convert to the Windows builds'
+    // execution character set; the slice type comes with <condition_variable>.)
+    const std::chrono::milliseconds slice(100);
+    std::optional<uint32_t> stop_seen_ms;
+    while (!changed_.wait_for(lock, slice, done)) {
         if (stop_requested.load() == 0) {
             continue;
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (!stop_seen) {
-            stop_seen = now;
+        const uint32_t now = platform::tick_count_ms();
+        if (!stop_seen_ms) {
+            stop_seen_ms = now;
         }
-        if (now - *stop_seen >= std::chrono::milliseconds(kStopGraceMs)) {
+        if (now - *stop_seen_ms >= kStopGraceMs) {
             abandon_locked();
         }
     }

@@ -90,10 +90,39 @@ def loop_over_ended_standard_input_ends(program, work):
           "%d vs %d" % (run.returncode, single.returncode))
 
 
+def merge_ends_on_ctrl_c(program, work):
+    """Ctrl+C in the middle of a paced merge: both threads end at once, whichever waits for the
+    other, the merged stream is flushed and the exit code counts what was done."""
+    caption = os.path.join(work, "cap.ts")
+    merged = os.path.join(work, "merged.ts")
+    subprocess.run([program, "-mode", "extract", "-noprogress", "-cappath", caption, STREAM],
+                   stdout=subprocess.PIPE, timeout=60)
+    process = subprocess.Popen([program, "-mode", "merge", "-sync", "-cappath",
+                                caption, "-mergepath", merged, STREAM], stdout=subprocess.PIPE)
+    time.sleep(2.0)
+    check("merge: still running", process.poll() is None)
+    started = time.time()
+    process.send_signal(signal.SIGINT)
+    try:
+        out, _ = process.communicate(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
+        check("merge: stop", False, "no end within 10 s of Ctrl+C")
+        return
+    check("merge: ends promptly", time.time() - started < 2.0, "%.2f s" % (time.time() - started))
+    size = os.path.getsize(merged) if os.path.exists(merged) else -1
+    check("merge: output flushed", size > 0 and size % 188 == 0, str(size))
+    text = out.decode("utf-8", "replace")
+    check("merge: notice", "－ CTRL+Cが押されました\n" in text, repr(text[-200:]))
+    check("merge: exit code counts", process.returncode > 0, str(process.returncode))
+
+
 def main():
     program = sys.argv[1]
     with tempfile.TemporaryDirectory() as work:
         read_only_output_stays(program, work)
+        merge_ends_on_ctrl_c(program, work)
         stalled_reader_does_not_hold_a_stop(program)
         loop_over_ended_standard_input_ends(program, work)
     return summary()

@@ -63,9 +63,11 @@ TEST(PosixRunPass, CopyingModesReportAFailedWriteOnceAndEndThePass)
     const std::string dir = make_scratch_directory("posixpass");
     ASSERT_TRUE(write_file_bytes(dir + "rec.ts", writer.bytes));
     const std::string message = "－ 出力ファイルに書き込めません /dev/full\n";
-    for (const std::string mode : {"through", "filter"}) {
-        const ProgramRun run = run_quilvaren(
-            {"-mode", mode, "-noprogress", "-" + mode + "path", "/dev/full", dir + "rec.ts"});
+    ASSERT_TRUE(write_file_bytes(dir + "cap.ts", small_caption_stream()));
+    for (const std::string mode : {"through", "filter", "merge"}) {
+        const ProgramRun run = run_quilvaren({"-mode", mode, "-noprogress", "-cappath",
+                                              dir + "cap.ts", "-" + mode + "path", "/dev/full",
+                                              dir + "rec.ts"});
         const size_t at = run.out.find(message);
         EXPECT_NE(at, std::string::npos) << mode << ": " << run.out;
         EXPECT_EQ(run.out.find(message, at + 1), std::string::npos) << mode << ": " << run.out;

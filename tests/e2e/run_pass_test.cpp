@@ -164,8 +164,7 @@ TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)
 
 TEST_F(RunPass, ModesStillToComeSayTheyAreNotBuiltAndTouchNoFile)
 {
-    ASSERT_TRUE(write_file_bytes(dir_ + "rec.quilvaren.ts", bytes_));  // merge's caption TS
-    for (const char* mode : {"merge", "convert"}) {
+    for (const char* mode : {"convert"}) {
         const ProgramRun run = run_quilvaren({"-mode", mode, "-noprogress", source_});
         EXPECT_EQ(run.exit_code, 0) << mode;
         EXPECT_NE(run.out.find("－ このモードはまだ使えません\n"), std::string::npos) << mode;

@@ -224,7 +224,7 @@ TEST(RebuiltPackets, TimeStampsRewrittenPacketizedAndWritten)
     TimeStampRewrite rewrite;
     rewrite.pcr = 900;
     rewrite.pts = 1800;
-    EXPECT_EQ(write_rebuilt_packet(writer, run.data(), run.size(), nullptr, counter, rewrite), 0u);
+    EXPECT_EQ(write_rebuilt_packet(writer, run.data(), run.size(), nullptr, &counter, rewrite), 0u);
     EXPECT_EQ(writer.pending, 2 * 188);
     EXPECT_EQ(flush_packets(writer), 2u * 188);
     ASSERT_EQ(g_written.size(), 1u);
@@ -240,7 +240,7 @@ TEST(RebuiltPackets, TimeStampsRewrittenPacketizedAndWritten)
     EXPECT_EQ(out[188 + 4], 0x33);
 
     PacketWriter nowhere;
-    EXPECT_EQ(write_rebuilt_packet(nowhere, run.data(), run.size(), nullptr, counter, rewrite), 0u);
+    EXPECT_EQ(write_rebuilt_packet(nowhere, run.data(), run.size(), nullptr, &counter, rewrite), 0u);
     EXPECT_EQ(counter.packets, 2);  // nothing packetized for a writer without destination
 }
 

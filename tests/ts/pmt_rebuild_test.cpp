@@ -226,6 +226,25 @@ TEST(PmtReplace, VideoWithoutDescriptorsGainsComponentTagZeroAndReplacementsFoll
     EXPECT_TRUE(streams[4].is_caption);
 }
 
+TEST(PmtReplace, AProgrammeOfCaptionsAloneGetsTheReplacementEntries)
+{
+    // Every entry is a caption and leaves: the new caption entries still make the PMT.
+    CapturedOutput output("captions only");
+    PidCounter counter_state;
+    ByteBuffer replacement;
+    const Bytes other_caption = test::es_entry(0x06, 0x0131, test::stream_identifier(0x30));
+    replacement.data = other_caption;
+    PmtRewriteRequest request{0, &replacement, &output.writer, &counter_state};
+    StreamContext context;
+    ProgramEntry& program = add_program_for_test(context);
+    uint8_t counter = 5;
+    EXPECT_EQ(feed(context, program, test::pmt_section(1, 0x0100, caption()), counter, request),
+              kPmtTaken | kPmtWritten);
+    uint8_t expected_counter = 5;
+    EXPECT_EQ(output.bytes(), joined(test::section_packets(test::pmt_section(1, 0x0100, other_caption),
+                                                           kPmtPid, expected_counter)));
+}
+
 void check_long_rebuilt_section();
 
 TEST(PmtReplace, RebuiltSectionSpanningPacketsReadsBack)
