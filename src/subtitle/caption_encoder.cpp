@@ -16,7 +16,7 @@ constexpr uint8_t kCol = 0x90;
 constexpr uint8_t kSizeSmall = 0x88;
 constexpr uint8_t kSizeMiddle = 0x89;
 constexpr uint8_t kSizeNormal = 0x8A;
-constexpr uint8_t kStatementBody = 0x20;  // data_unit_parameter
+constexpr uint8_t kUnitParameterStatementBody = 0x20;  // data_unit_parameter
 constexpr uint32_t kMax24Bits = 0xFFFFFF;
 
 // Designations and invocations that open a run (ARIB STD-B24 code extension).
@@ -284,7 +284,7 @@ std::vector<uint8_t> build_data_unit(const std::vector<uint8_t>& body)
     }
     unit.reserve(5 + body.size());
     unit.push_back(0x1F);  // unit_separator
-    unit.push_back(kStatementBody);
+    unit.push_back(kUnitParameterStatementBody);
     append_u24(unit, body.size());
     append(unit, body);
     return unit;
