@@ -106,7 +106,8 @@ int32_t probe(platform::NativeHandle handle, size_t head_size,
 
 int32_t probe_path(const std::string& path, int32_t (*probe_handle)(platform::NativeHandle))
 {
-    if (path.empty() || !platform::path_exists(path)) {
+    // A pipe or device would lose the bytes the probe reads: only regular files are probed.
+    if (path.empty() || platform::path_kind(path) != platform::PathKind::regular) {
         return kNotThisFormat;
     }
     platform::NativeHandle handle = platform::open_for_reading(path);

@@ -22,7 +22,7 @@ int32_t probe_ass(platform::NativeHandle handle);
 /// The same for a SubRip file: a first block whose index line is "1" and whose time line has the
 /// fixed layout hh:mm:ss,mmm --> hh:mm:ss,mmm, each line ended by CR LF or LF.
 int32_t probe_srt(platform::NativeHandle handle);
-/// The probes on a path: -1 when the path is empty, missing or cannot be opened.
+/// The probes on a path: -1 when the path is empty, names no regular file, or cannot be opened.
 int32_t probe_ass_path(const std::string& path);
 int32_t probe_srt_path(const std::string& path);
 

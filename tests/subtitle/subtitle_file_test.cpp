@@ -80,6 +80,7 @@ TEST(SubtitleProbe, LeavesThePositionAfterTheMarkOrWhereItWas)
     EXPECT_EQ(probe_ass(platform::kClosedHandle), -1);
     EXPECT_EQ(probe_srt_path(""), -1);
     EXPECT_EQ(probe_ass_path(scratch.file("missing.ass")), -1);
+    EXPECT_EQ(probe_srt_path(scratch.dir()), -1);
 }
 
 /// Every line of `content` as the line reader delivers it, with the position after each.
