@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/console_output.h"
-#include "caption/crc16.h"
+#include "base/console_output.h"
+#include "arib/crc16.h"
 #include "subtitle/subtitle_reader.h"
 
 namespace qv {

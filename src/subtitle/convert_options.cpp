@@ -1,7 +1,7 @@
 #include "subtitle/convert_options.h"
 
-#include "app/ascii_text.h"
-#include "app/console_output.h"
+#include "base/ascii_text.h"
+#include "base/console_output.h"
 #include "platform/console.h"
 
 namespace qv {

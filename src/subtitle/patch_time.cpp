@@ -1,6 +1,6 @@
 #include "subtitle/patch_time.h"
 
-#include "app/time_convert.h"
+#include "base/time_convert.h"
 #include "platform/file.h"
 #include "subtitle/subtitle_file.h"
 

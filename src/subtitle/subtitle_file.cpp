@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/ascii_text.h"
+#include "base/ascii_text.h"
 #include "platform/console.h"
 #include "subtitle/subtitle_reader.h"
 

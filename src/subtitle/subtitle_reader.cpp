@@ -3,7 +3,7 @@
 #include <limits>
 #include <string>
 
-#include "app/ascii_text.h"
+#include "base/ascii_text.h"
 #include "subtitle/sjis_text.h"
 
 namespace qv {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "caption/arib_char_tables.h"
-#include "caption/crc16.h"
+#include "arib/arib_char_tables.h"
+#include "arib/crc16.h"
 #include "subtitle/caption_encoder.h"
 #include "subtitle/conversion_packets.h"
 #include "support/caption_builders.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/console_output.h"
-#include "caption/crc16.h"
+#include "base/console_output.h"
+#include "arib/crc16.h"
 #include "support/bytes_compare.h"
 #include "support/ts_builders.h"
 

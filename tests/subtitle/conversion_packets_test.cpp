@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "caption/caption_entry.h"
+#include "ts/caption_entry.h"
 #include "support/bytes_compare.h"
 #include "support/caption_builders.h"
 #include "support/packet_capture.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 
 namespace qv {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/time_convert.h"
+#include "base/time_convert.h"
 #include "platform/scratch_directory.h"
 
 namespace qv {

@@ -16,7 +16,6 @@ std::vector<std::vector<uint8_t>*>& captures()
 
 PacketCapture::PacketCapture() : writer_(std::make_unique<PacketWriter>())
 {
-    api_.add_send_data = collect;
     auto& list = captures();
     size_t id = 0;
     while (id < list.size() && list[id] != nullptr) {
@@ -27,7 +26,7 @@ PacketCapture::PacketCapture() : writer_(std::make_unique<PacketWriter>())
     }
     list[id] = &bytes_;
     writer_->sender_id = static_cast<int32_t>(id);
-    writer_->sender = &api_;
+    writer_->send_data = collect;
 }
 
 PacketCapture::~PacketCapture()

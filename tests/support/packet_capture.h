@@ -23,7 +23,6 @@ public:
 private:
     static void collect(uint32_t sender_id, const uint8_t* data, uint32_t length);
 
-    SendTsTcpApi api_;
     std::unique_ptr<PacketWriter> writer_;
     std::vector<uint8_t> bytes_;
 };
