@@ -38,8 +38,8 @@ void rebuild_pmt(StreamPump& pump, PumpPacket& packet, ProgramEntry& program)
     PidCounters& counters = *static_cast<PidCounters*>(pump.hooks.user);
     PmtRewriteRequest request;
     request.request_word = kRemoveCaptionEntries;
-    if (pump.output_kind != OutputKind::none && !pump.write_failed) {
-        request.output = pump.writer.get();
+    if (pump.output.kind != OutputKind::none && !pump.output.write_failed) {
+        request.output = pump.output.writer.get();
         // One counter per PMT PID, each continuing from its own first input packet.
         request.counter = &counters.for_pid(packet.state->pid);
     }

@@ -148,8 +148,8 @@ void handle_main_pmt(StreamPump& pump, PumpPacket& packet, ProgramEntry& program
     ByteBuffer& entry = caption_es_entry(*pump.args);
     PmtRewriteRequest request;
     request.replacement_entries = &entry;
-    if (pump.output_kind != OutputKind::none && !pump.write_failed) {
-        request.output = pump.writer.get();
+    if (pump.output.kind != OutputKind::none && !pump.output.write_failed) {
+        request.output = pump.output.writer.get();
         request.counter = &merge_main(pump).pmt_counters.for_pid(packet.state->pid);
     }
     const uint32_t result = parse_pmt(*pump.context, program, *packet.state, packet.data, request);
@@ -286,14 +286,14 @@ void insert_item(StreamPump& pump)
         bytes.size() >= 4 ? static_cast<uint16_t>(((bytes[1] & 0x1F) << 8) | bytes[2]) : 0;
     const ItemPlacement placement = place_item(pump, pid);
     const StreamContext* caption = args.slots[kCaptionSlot].context;
-    if (placement.insert && caption != nullptr && pump.output_kind != OutputKind::none &&
-        !pump.write_failed) {
+    if (placement.insert && caption != nullptr && pump.output.kind != OutputKind::none &&
+        !pump.output.write_failed) {
         TimeStampRewrite rewrite;
         if (placement.rewrite) {
             rewrite = main_time_stamps(*pump.context, *caption, pump.config->capmerge_patch);
         }
         PidCounter& counter = merge_main(pump).item_counters.for_pid(pid);
-        (void)write_rebuilt_packet(*pump.writer, bytes.data(), bytes.size(), nullptr, &counter,
+        (void)write_rebuilt_packet(*pump.output.writer, bytes.data(), bytes.size(), nullptr, &counter,
                                    rewrite);
         if (check_pump_writer(pump)) {
             args.result_count.fetch_add(1);

@@ -82,44 +82,12 @@ void open_source(StreamPump& pump)
 
 void open_output(StreamPump& pump)
 {
-    const std::string& output = pump.slot->output;
-    pump.writer = std::make_unique<PacketWriter>();
-    pump.slot->writer = pump.writer.get();
-    if (output.empty()) {
-        pump.output_kind = OutputKind::none;
-        return;
-    }
     // A live stream (pipe, standard input, tuner) or a paced one is handed on a buffer at a time,
     // so that a reader downstream gets it as it comes.
-    pump.writer->hand_on_each_buffer = pump.slot->sync || pump.source_kind == SourceKind::pipe ||
-                                       pump.source_kind == SourceKind::standard_input ||
-                                       pump.source_kind == SourceKind::tuner;
-    if (platform::names_console(output)) {
-        pump.output_kind = OutputKind::standard_output;
-        pump.writer->handle = platform::standard_output();
-        // No console text may mix with the stream on standard output (a run that knew it from
-        // the start sends its text to standard error instead).
-        if (!console_on_stderr.load()) {
-            console_flags &= ~kConsoleTextOn;
-        }
-        (void)start_write_behind(*pump.writer);
-        return;
-    }
-    if (output.starts_with(kSenderPrefix)) {
-        // The TCP sender binding opens senders; until it is wired the output is unusable.
-        pump.output_kind = OutputKind::tcp_sender;
-        return;
-    }
-    pump.output_kind = OutputKind::file;
-    pump.writer->handle = platform::create_for_writing(output);
-    if (pump.writer->handle == platform::kClosedHandle) {
-        print_message(520, "－ 出力ファイルが作成できません %s\n", output.c_str());
-        return;
-    }
-    pump.output_created = true;
-    // Writing on a thread of its own overlaps it with reading; without the thread every full
-    // buffer is written directly.
-    (void)start_write_behind(*pump.writer);
+    const bool live = pump.slot->sync || pump.source_kind == SourceKind::pipe ||
+                      pump.source_kind == SourceKind::standard_input ||
+                      pump.source_kind == SourceKind::tuner;
+    open_worker_output(*pump.slot, pump.output, live);
 }
 
 bool source_usable(const StreamPump& pump)
@@ -137,10 +105,7 @@ bool source_usable(const StreamPump& pump)
     return false;
 }
 
-bool output_usable(const StreamPump& pump)
-{
-    return pump.output_kind == OutputKind::none || has_destination(*pump.writer);
-}
+bool output_usable(const StreamPump& pump) { return worker_output_usable(pump.output); }
 
 /// Size and start position of a file source; the other sources count as size 1.
 void position_source(StreamPump& pump)
@@ -174,25 +139,13 @@ void close_pump(StreamPump& pump)
 {
     WorkerSlot& slot = *pump.slot;
     flush_status_lines();
-    if (pump.output_kind != OutputKind::none) {
-        // Everything still pending or queued for the writer thread reaches the output before
-        // its handle closes.
-        finish_packets(*pump.writer);
-        if (pump.writer->failed && !pump.write_failed) {
-            print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
-            pump.write_failed = true;
-        }
-    }
+    close_worker_output(slot, pump.output);
     release_read_buffer(pump.reader);  // stops a read-ahead thread before the source closes
-    slot.writer = nullptr;
-    if (pump.output_kind == OutputKind::file) {
-        platform::close_handle(pump.writer->handle);
-    }
     if (pump.source_kind == SourceKind::file || pump.source_kind == SourceKind::pipe) {
         platform::close_handle(pump.input.handle);
     }
     if (pump.hooks.delete_empty_output && !pump.config->no_delete &&
-        pump.args->result_count.load() < 1 && pump.output_created &&
+        pump.args->result_count.load() < 1 && pump.output.created &&
         platform::path_kind(slot.output) == platform::PathKind::regular) {
         // Only a regular file that this pass created is ever deleted: an output such as
         // /dev/null, or a file that could not be opened (read-only, say), stays.
@@ -255,8 +208,8 @@ void pace_output(StreamPump& pump)
         context.pts_clock.current_seconds <= context.wall_clock.current_seconds || stop_asked()) {
         return;
     }
-    if (pump.output_kind != OutputKind::none) {
-        flush_packets(*pump.writer);
+    if (pump.output.kind != OutputKind::none) {
+        flush_packets(*pump.output.writer);
     }
     flush_status_lines();
     do {
@@ -448,7 +401,7 @@ void handle_packet(StreamPump& pump, const uint8_t* data)
     if (pump.hooks.before_write != nullptr) {
         pump.hooks.before_write(pump, packet);
     }
-    if ((packet.selected || packet.marked) && pump.output_kind != OutputKind::none) {
+    if ((packet.selected || packet.marked) && pump.output.kind != OutputKind::none) {
         write_pump_packet(pump, data);
     }
     if (pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty()) {
@@ -486,7 +439,7 @@ bool next_read_may_wait(const PacketReadBuffer& reader)
 void pump_packets(StreamPump& pump)
 {
     const bool polled = pump.source_kind == SourceKind::tuner;
-    while (!pump.write_failed) {
+    while (!pump.output.write_failed) {
         if (pump.ranges_active && !pump.range_cursor.more &&
             current_clock(pump).elapsed >= pump.range.end) {
             break;
@@ -563,26 +516,14 @@ std::string position_text(int64_t position)
 
 void write_pump_packet(StreamPump& pump, const uint8_t* packet)
 {
-    if (pump.write_failed) {
+    if (pump.output.write_failed) {
         return;
     }
-    write_packets(*pump.writer, packet, kPacketSize);
+    write_packets(*pump.output.writer, packet, kPacketSize);
     (void)check_pump_writer(pump);
 }
 
-bool check_pump_writer(StreamPump& pump)
-{
-    if (pump.write_failed) {
-        return false;
-    }
-    if (pump.writer && pump.writer->failed) {
-        close_status_line();
-        print_message(520, "－ 出力ファイルに書き込めません %s\n", pump.slot->output.c_str());
-        pump.write_failed = true;
-        return false;
-    }
-    return true;
-}
+bool check_pump_writer(StreamPump& pump) { return check_worker_output(*pump.slot, pump.output); }
 
 int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& hooks)
 {

@@ -17,6 +17,7 @@
 
 #include "pump/time_ranges.h"
 #include "pump/worker_args.h"
+#include "pump/worker_output.h"
 #include "platform/file.h"
 #include "ts/packet_reader.h"
 #include "ts/packet_writer.h"
@@ -24,11 +25,9 @@
 namespace qv {
 
 enum class SourceKind : uint8_t { file = 0, standard_input = 1, pipe = 2, tuner = 3, invalid = 255 };
-enum class OutputKind : int32_t { none = -1, file = 0, standard_output = 1, tcp_sender = 2 };
 
 inline constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
 inline constexpr const char* kTunerPrefix = "\\\\.\\bondriver\\";
-inline constexpr const char* kSenderPrefix = "\\\\.\\sendtstcp\\";
 
 /// What the shared table dispatch made of a packet (see pump_tables.h).
 enum class PacketKind : uint8_t { other, pat, eit, sdt, tot, pmt, caption };
@@ -101,8 +100,7 @@ struct StreamPump {
     PacketSource input;
     PacketReadBuffer reader;
 
-    OutputKind output_kind = OutputKind::none;
-    std::unique_ptr<PacketWriter> writer;
+    WorkerOutput output;
 
     bool ranges_active = false;
     TimeRangeCursor range_cursor;
@@ -119,8 +117,6 @@ struct StreamPump {
     std::vector<uint16_t> plain_pids;  ///< the PIDs marked in `plain_pid`
     /// File position that the last progress or drop line computed (0 before the first one).
     int64_t progress_position = 0;
-    bool output_created = false;  ///< the output file was created by this pass
-    bool write_failed = false;
     bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
 };
 
@@ -146,7 +142,7 @@ std::string position_text(int64_t position);
 /// Hands one 188-byte packet to the output; a failed write ends the pump with one message.
 void write_pump_packet(StreamPump& pump, const uint8_t* packet);
 
-/// After bytes went to `pump.writer` by another route (a rebuilt table): a failed write ends
+/// After bytes went to `pump.output.writer` by another route (a rebuilt table): a failed write ends
 /// the pump with the same one message. True when the writer has not failed.
 bool check_pump_writer(StreamPump& pump);
 

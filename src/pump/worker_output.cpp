@@ -1,0 +1,91 @@
+#include "pump/worker_output.h"
+
+#include <string>
+
+#include "base/console_output.h"
+#include "platform/file.h"
+
+namespace qv {
+namespace {
+
+void report_write_failure(const WorkerSlot& slot, WorkerOutput& output)
+{
+    close_status_line();
+    print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
+    output.write_failed = true;
+}
+
+}  // namespace
+
+void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live)
+{
+    output.writer = std::make_unique<PacketWriter>();
+    slot.writer = output.writer.get();
+    output.writer->hand_on_each_buffer = live;
+    const std::string& path = slot.output;
+    if (path.empty()) {
+        output.kind = OutputKind::none;
+        return;
+    }
+    if (platform::names_console(path)) {
+        output.kind = OutputKind::standard_output;
+        output.writer->handle = platform::standard_output();
+        // No console text may mix with the stream on standard output (a run that knew it from
+        // the start sends its text to standard error instead).
+        if (!console_on_stderr.load()) {
+            console_flags &= ~kConsoleTextOn;
+        }
+        (void)start_write_behind(*output.writer);
+        return;
+    }
+    if (path.starts_with(kSenderPrefix)) {
+        // The TCP sender binding opens senders; until it is wired the output is unusable.
+        output.kind = OutputKind::tcp_sender;
+        return;
+    }
+    output.kind = OutputKind::file;
+    output.writer->handle = platform::create_for_writing(path);
+    if (output.writer->handle == platform::kClosedHandle) {
+        print_message(520, "－ 出力ファイルが作成できません %s\n", path.c_str());
+        return;
+    }
+    output.created = true;
+    // Writing on a thread of its own overlaps it with reading; without the thread every full
+    // buffer is written directly.
+    (void)start_write_behind(*output.writer);
+}
+
+bool worker_output_usable(const WorkerOutput& output)
+{
+    return output.kind == OutputKind::none || (output.writer && has_destination(*output.writer));
+}
+
+bool check_worker_output(const WorkerSlot& slot, WorkerOutput& output)
+{
+    if (output.write_failed) {
+        return false;
+    }
+    if (output.writer && output.writer->failed) {
+        report_write_failure(slot, output);
+        return false;
+    }
+    return true;
+}
+
+void close_worker_output(WorkerSlot& slot, WorkerOutput& output)
+{
+    if (output.kind != OutputKind::none && output.writer) {
+        // Everything still pending or queued for the writer thread reaches the output before
+        // its handle closes.
+        finish_packets(*output.writer);
+        if (output.writer->failed && !output.write_failed) {
+            report_write_failure(slot, output);
+        }
+    }
+    slot.writer = nullptr;
+    if (output.kind == OutputKind::file && output.writer) {
+        platform::close_handle(output.writer->handle);
+    }
+}
+
+}  // namespace qv
