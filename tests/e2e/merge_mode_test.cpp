@@ -408,6 +408,25 @@ TEST_F(MergeMode, AnItemOnAPidTheMainStreamUsesIsRefusedOnce)
     EXPECT_EQ(without_pid(merged, kPmtPid), without_pid(main, kPmtPid));
 }
 
+TEST_F(MergeMode, ACaptionStreamThatAnnouncesNoCaptionsLeavesThePmtAsItIs)
+{
+    // Its PMT lists video alone: nothing replaces the main stream's entries, so the main
+    // stream's PMT passes unchanged; only the main stream's own caption packets leave.
+    StreamWriter caption;
+    put_section(caption, 0x0000, pat_section(1, kPmtPid));
+    put_section(caption, kPmtPid,
+                test::pmt_section(1, kPcrPid, es_entry(0x02, 0x0101, stream_identifier(0x00))));
+    put_pes(caption, 0x0101, 0xE0, kFirst, std::nullopt, StreamBytes(20, 0x11));
+    StreamWriter main;
+    put_program(main);
+    put_pcr(main, kPcrPid, kFirst);
+    put_pes(main, kVideoPid, 0xE0, kFirst, std::nullopt, StreamBytes(20, 0x11));
+    put_caption(main, kCaptionPid, kFirst, kNihon);
+    put_program(main);
+    const StreamBytes merged = merge(main.bytes, caption.bytes);
+    EXPECT_EQ(merged, without_pid(main.bytes, kCaptionPid));
+}
+
 TEST_F(MergeMode, StandardOutputCarriesTheMergedStreamAlone)
 {
     const StreamBytes main = main_stream(40);
