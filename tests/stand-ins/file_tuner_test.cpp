@@ -78,7 +78,10 @@ TEST_F(FileTuner, EightTimesAsFastPlaysInAnEighthOfTheStreamsLength)
     const std::vector<uint8_t> received = fetch(stream.size(), std::chrono::seconds(5));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_TRUE(received == stream);
-    EXPECT_NEAR(seconds, 0.5, 0.15);  // 4 s of stream time / 8
+    // 4 s of stream time / 8 = 0.5 s; the upper bound leaves room for a busy machine, and is
+    // still far from unpaced (about 0 s) or real time (4 s).
+    EXPECT_GT(seconds, 0.45);
+    EXPECT_LT(seconds, 0.9);
     EXPECT_EQ(driver_->current_space(), 0u);
     EXPECT_EQ(driver_->current_channel(), 13u);
 }
