@@ -4,6 +4,9 @@
 #include <cstring>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the macros
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -287,9 +290,9 @@ long receive_blocking(Socket socket, uint8_t* data, size_t size)
     }
 }
 
-bool wait_sockets(std::vector<Wait>& waits, std::chrono::milliseconds timeout)
+bool wait_sockets(std::vector<Wait>& waits, long long timeout_ms)
 {
-    const long long milliseconds = timeout.count() < 0 ? 0 : timeout.count();
+    const long long milliseconds = timeout_ms < 0 ? 0 : timeout_ms;
 #if defined(_WIN32)
     // select, not WSAPoll: WSAPoll does not report a connection attempt that failed.
     fd_set readers;

@@ -1,7 +1,6 @@
 #pragma once
 // The little of the sockets API the stand-ins need, the same on POSIX and Windows: non-blocking
 // TCP connections, a listener, waiting on several sockets, and the texts of socket errors.
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -54,9 +53,10 @@ struct Wait {
     bool readable = false;  ///< data, the end of the stream, or an error
     bool writable = false;  ///< room to send, or a finished (or failed) connection attempt
 };
-/// Waits until one of the sockets is ready or the time-out passed; false on a failure of the
-/// wait itself.
-bool wait_sockets(std::vector<Wait>& waits, std::chrono::milliseconds timeout);
+/// Waits until one of the sockets is ready or `timeout_ms` passed; false on a failure of the wait
+/// itself. (Plain milliseconds: this header is also read by code built with a Shift_JIS
+/// execution character set, in which <chrono> does not compile.)
+bool wait_sockets(std::vector<Wait>& waits, long long timeout_ms);
 
 /// A way to wake a thread that waits on sockets: a UDP socket on the loopback address that
 /// sends to itself.

@@ -97,6 +97,16 @@ private:
     bool in_use_ = false;
 };
 
+#if defined(_MSC_VER)
+// Built for the Microsoft ABI without its C++ runtime, the object still needs two symbols of that
+// runtime: the marker of floating-point use, and the table of virtual functions of type_info,
+// which the type descriptors of the type information point at (nothing calls through it; only
+// the names behind it are read).
+extern "C" int _fltused = 0;
+extern "C" const void* const file_tuner_type_info_table[1] __asm__("??_7type_info@@6B@") = {
+    nullptr};
+#endif
+
 namespace {
 
 FileTuner g_tuner;  // constant-initialised: no start-up code of a C++ runtime is needed

@@ -13,6 +13,9 @@
 #include "player.h"
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the macros
+#endif
 #include <windows.h>
 #else
 #include <dlfcn.h>

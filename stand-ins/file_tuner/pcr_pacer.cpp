@@ -35,26 +35,26 @@ uint64_t PcrPacer::place(const uint8_t* packet)
 {
     uint16_t pid = 0;
     uint64_t pcr = 0;
-    uint64_t time = 0;
+    uint64_t time = last_time_;
+    // Microseconds that `bytes` take at the rate of the last interval (0 before one is known).
+    const auto spread = [this](uint64_t bytes) {
+        return interval_bytes_ > 0 ? bytes * interval_us_ / interval_bytes_ : 0;
+    };
     const bool timed = packet_pcr(packet, pid, pcr) && (!have_pid_ || pid == pid_);
     if (timed) {
         if (!have_pid_) {
             have_pid_ = true;
             pid_ = pid;
         }
-        if (!have_pcr_) {
-            time = last_time_;
-        } else {
+        if (have_pcr_) {
             const uint64_t step = (pcr + kPcrModulus - last_pcr_) % kPcrModulus;
             if (step > 0 && step <= kLargestStep) {
                 time = last_pcr_time_ + step / 27;
-                bytes_per_us_ =
-                    static_cast<double>(bytes_since_pcr_) / (static_cast<double>(step) / 27.0);
+                interval_us_ = step / 27;
+                interval_bytes_ = bytes_since_pcr_;
             } else {
-                // A jump: carry on from where the interpolation had got to.
-                time =
-                    last_time_ +
-                    (bytes_per_us_ > 0.0 ? static_cast<uint64_t>(kPacketSize / bytes_per_us_) : 0);
+                // A jump: carry on from where the spreading had got to, one packet later.
+                time = last_time_ + spread(kPacketSize);
             }
         }
         have_pcr_ = true;
@@ -62,11 +62,8 @@ uint64_t PcrPacer::place(const uint8_t* packet)
         last_pcr_time_ = time < last_time_ ? last_time_ : time;
         bytes_since_pcr_ = 0;
         time = last_pcr_time_;
-    } else if (have_pcr_ && bytes_per_us_ > 0.0) {
-        time = last_pcr_time_ +
-               static_cast<uint64_t>(static_cast<double>(bytes_since_pcr_) / bytes_per_us_);
-    } else {
-        time = last_time_;
+    } else if (have_pcr_ && interval_bytes_ > 0) {
+        time = last_pcr_time_ + spread(bytes_since_pcr_);
     }
     if (time < last_time_) {
         time = last_time_;

@@ -16,7 +16,10 @@ public:
     uint64_t place(const uint8_t* packet);
 
     /// The bit rate of the last PCR interval in bits per second (0 before two PCRs).
-    double bit_rate() const { return bytes_per_us_ * 8e6; }
+    double bit_rate() const
+    {
+        return interval_us_ > 0 ? static_cast<double>(interval_bytes_) * 8e6 / interval_us_ : 0.0;
+    }
 
 private:
     bool have_pid_ = false;
@@ -25,7 +28,10 @@ private:
     uint64_t last_pcr_ = 0;       ///< 27 MHz
     uint64_t last_pcr_time_ = 0;  ///< play time of the packet with the last PCR, microseconds
     uint64_t bytes_since_pcr_ = 0;
-    double bytes_per_us_ = 0.0;
+    /// The last interval between two PCRs: its length and the bytes in it. Times between PCRs
+    /// are computed in integers from these, so they come out the same on every machine.
+    uint64_t interval_us_ = 0;
+    uint64_t interval_bytes_ = 0;
     uint64_t last_time_ = 0;
 };
 

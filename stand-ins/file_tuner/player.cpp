@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the macros
+#endif
 #include <windows.h>
 #endif
 

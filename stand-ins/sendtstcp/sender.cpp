@@ -126,7 +126,8 @@ void Sender::connect_all_once()
             break;
         }
         if (!wait_sockets(waits, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     deadline - now + std::chrono::milliseconds(1)))) {
+                                     deadline - now + std::chrono::milliseconds(1))
+                                     .count())) {
             break;
         }
         for (size_t i = 0; i < waits.size(); ++i) {
@@ -378,7 +379,7 @@ void Sender::run()
         lock.unlock();
         const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(
             wake_at - now + std::chrono::milliseconds(1));
-        if (!wait_sockets(waits, timeout)) {
+        if (!wait_sockets(waits, timeout.count())) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         lock.lock();

@@ -97,7 +97,7 @@ bool drain_connection(standin::Socket connection, const Options& options, std::F
         std::vector<standin::Wait> waits(1);
         waits[0].socket = connection;
         waits[0].want_read = true;
-        if (!standin::wait_sockets(waits, std::chrono::milliseconds(200))) {
+        if (!standin::wait_sockets(waits, 200)) {
             break;
         }
         if (!waits[0].readable) {
@@ -161,7 +161,7 @@ int main(int argc, char** argv)
         std::vector<standin::Wait> waits(1);
         waits[0].socket = g_listener;
         waits[0].want_read = true;
-        if (!standin::wait_sockets(waits, std::chrono::milliseconds(200))) {
+        if (!standin::wait_sockets(waits, 200)) {
             break;
         }
         if (!waits[0].readable) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -234,8 +233,8 @@ TEST(SenderLibrary, TwoDestinationsReceiveTheWholeStreamInOrder)
     unload_sender_library(-1);
     sender_binding().sender_library_path.clear();
     console_flags = kConsoleTextOn;
-    ASSERT_TRUE(first.wait_for_ended(1, std::chrono::seconds(5)));
-    ASSERT_TRUE(second.wait_for_ended(1, std::chrono::seconds(5)));
+    ASSERT_TRUE(first.wait_for_ended(1, 5000));
+    ASSERT_TRUE(second.wait_for_ended(1, 5000));
     EXPECT_TRUE(first.received() == stream);
     EXPECT_TRUE(second.received() == stream);
     EXPECT_EQ(first.connections(), 1);

@@ -2,18 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/console_output.h"
+#include "platform/thread.h"
+#include "support/deadline.h"
 #include "support/file_tuner_setup.h"
 
 namespace qv {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 size_t count_of(const std::string& text, const std::string& part)
 {
@@ -65,6 +63,8 @@ TEST(TunerPath, SplitsSpaceChannelAndDriverAtTheFirstTwoBackslashes)
     }
 }
 
+#if defined(QV_FILE_TUNER)
+
 /// A scratch directory with copies of both file tuner libraries and a 2 s stream on space 0,
 /// channel 13, played eight times as fast.
 class TunerConnectionTest : public ::testing::Test {
@@ -96,32 +96,25 @@ protected:
     }
 
     /// Takes from the queue until `wanted` bytes came or the time-out passed.
-    std::vector<uint8_t> take(size_t wanted, std::chrono::milliseconds timeout)
+    std::vector<uint8_t> take(size_t wanted, uint32_t timeout_ms)
     {
         std::vector<uint8_t> received;
         std::vector<uint8_t> block(1 << 20);
-        const Clock::time_point deadline = Clock::now() + timeout;
-        while (received.size() < wanted && Clock::now() < deadline) {
+        const test::Deadline deadline(timeout_ms);
+        while (received.size() < wanted && !deadline.passed()) {
             const size_t got =
                 take_from_tuner_buffer(connection_.queue, block.data(), block.size());
             received.insert(received.end(), block.begin(), block.begin() + static_cast<long>(got));
             if (got == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                platform::sleep_ms(1);
             }
         }
         return received;
     }
 
-    bool wait_until_ended(std::chrono::milliseconds timeout)
+    bool wait_until_ended(uint32_t timeout_ms)
     {
-        const Clock::time_point deadline = Clock::now() + timeout;
-        while (!tuner_reception_ended(connection_)) {
-            if (Clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return test::wait_until([this] { return tuner_reception_ended(connection_); }, timeout_ms);
     }
 
     size_t queued()
@@ -142,7 +135,7 @@ TEST_F(TunerConnectionTest, PlayedFileArrivesWholeInTheQueue)
     connection_.buffer_limit = 64 << 20;  // a test consumer may lag: nothing is discarded here
     ::testing::internal::CaptureStdout();
     start(driver_, 0, 13);
-    const std::vector<uint8_t> received = take(stream_.size(), std::chrono::seconds(10));
+    const std::vector<uint8_t> received = take(stream_.size(), 10000);
     EXPECT_FALSE(tuner_reception_ended(connection_));  // the tuner plays on, silent at the end
     release_tuner_connection(connection_);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
@@ -178,7 +171,7 @@ TEST_F(TunerConnectionTest, ReceptionThatCannotStartEndsTheSource)
     for (const Case& c : cases) {
         ::testing::internal::CaptureStdout();
         start(c.driver, 0, c.channel);
-        EXPECT_TRUE(wait_until_ended(std::chrono::seconds(5))) << c.what;
+        EXPECT_TRUE(wait_until_ended(5000)) << c.what;
         EXPECT_EQ(connection_.driver_loaded, c.loaded) << c.what;
         EXPECT_EQ(queued(), 0u) << c.what;
         release_tuner_connection(connection_);
@@ -192,17 +185,14 @@ TEST_F(TunerConnectionTest, StopRequestEndsReceptionAndTheQueueDrainsFirst)
 {
     ::testing::internal::CaptureStdout();
     start(driver_, 0, 13);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
-    while (queued() == 0 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(test::wait_until([this] { return queued() > 0; }, 5000));
     stop_requested = 1;
     connection_.reception.join();
     EXPECT_TRUE(connection_.reception_ended.load());
     // Bytes still queued are read before the source counts as ended.
     ASSERT_GT(queued(), 0u);
     EXPECT_FALSE(tuner_reception_ended(connection_));
-    EXPECT_FALSE(take(1 << 20, std::chrono::milliseconds(50)).empty());
+    EXPECT_FALSE(take(1 << 20, 50).empty());
     EXPECT_TRUE(tuner_reception_ended(connection_));
     release_tuner_connection(connection_);
     const std::string printed = ::testing::internal::GetCapturedStdout();
@@ -215,16 +205,16 @@ TEST_F(TunerConnectionTest, QueueStopsGrowingAtTheLimitWhileNobodyReads)
     console_flags = kConsoleTextOn | kNoProgress;
     ::testing::internal::CaptureStdout();
     start(driver_, 0, 13);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    platform::sleep_ms(200);
     const size_t first = queued();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    platform::sleep_ms(200);
     // Hand-outs went in while fewer than 940 bytes were queued; every later one was discarded
     // in the driver.
     EXPECT_GT(first, 0u);
     EXPECT_EQ(queued(), first);
     // Taking it lets the stream in again.
-    EXPECT_EQ(take(first, std::chrono::milliseconds(100)).size(), first);
-    EXPECT_FALSE(take(1, std::chrono::seconds(1)).empty());
+    EXPECT_EQ(take(first, 100).size(), first);
+    EXPECT_FALSE(take(1, 1000).empty());
     release_tuner_connection(connection_);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");  // -noprogress
 }
@@ -234,7 +224,7 @@ TEST_F(TunerConnectionTest, ReleaseWhileReceivingJoinsTheThreadAndPrintsTheEndOn
     ASSERT_TRUE(directory_.write_channels(driver_, "0 13 stream.ts realtime loop\n"));
     ::testing::internal::CaptureStdout();
     start(driver_, 0, 13);
-    EXPECT_FALSE(take(1, std::chrono::seconds(2)).empty());
+    EXPECT_FALSE(take(1, 2000).empty());
     release_tuner_connection(connection_);
     EXPECT_FALSE(connection_.reception.running());
     EXPECT_EQ(connection_.library, nullptr);
@@ -243,6 +233,8 @@ TEST_F(TunerConnectionTest, ReleaseWhileReceivingJoinsTheThreadAndPrintsTheEndOn
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               start_message("成功", driver_) + end_message(driver_));
 }
+
+#endif  // QV_FILE_TUNER
 
 }  // namespace
 }  // namespace qv

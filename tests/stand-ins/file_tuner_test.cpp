@@ -2,21 +2,19 @@
 // driver object driven through the program's own declaration of the interfaces.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/library.h"
+#include "platform/thread.h"
 #include "platform/tuner_driver.h"
+#include "support/deadline.h"
 #include "support/file_tuner_setup.h"
 
 #if defined(QV_FILE_TUNER)
 
 namespace qv {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 /// A copy of the file tuner in a scratch directory with `channels` beside it and `stream` as
 /// stream.ts; the driver object is created and opened.
@@ -48,11 +46,11 @@ protected:
     }
 
     /// Fetches with the pointer fetch until `wanted` bytes came or the time-out passed.
-    std::vector<uint8_t> fetch(size_t wanted, std::chrono::milliseconds timeout)
+    std::vector<uint8_t> fetch(size_t wanted, uint32_t timeout_ms)
     {
         std::vector<uint8_t> received;
-        const Clock::time_point deadline = Clock::now() + timeout;
-        while (received.size() < wanted && Clock::now() < deadline) {
+        const test::Deadline deadline(timeout_ms);
+        while (received.size() < wanted && !deadline.passed()) {
             uint8_t* data = nullptr;
             uint32_t size = 0;
             uint32_t remain = 0;
@@ -74,9 +72,9 @@ TEST_F(FileTuner, EightTimesAsFastPlaysInAnEighthOfTheStreamsLength)
     const std::vector<uint8_t> stream = test::generated_stream(4000, 1000000);
     load("0 13 stream.ts x8\n", stream);
     ASSERT_NE(driver_->tune(0, 13), 0);
-    const Clock::time_point start = Clock::now();
-    const std::vector<uint8_t> received = fetch(stream.size(), std::chrono::seconds(5));
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const test::Deadline clock(5000);
+    const std::vector<uint8_t> received = fetch(stream.size(), 5000);
+    const double seconds = clock.elapsed_ms() / 1000.0;
     EXPECT_TRUE(received == stream);
     // 4 s of stream time / 8 = 0.5 s; the upper bound leaves room for a busy machine, and is
     // still far from unpaced (about 0 s) or real time (4 s).
@@ -93,8 +91,8 @@ TEST_F(FileTuner, CopyingFetchAndLoopingGiveTheFileAgainAndAgain)
     ASSERT_NE(driver_->tune(0, 1), 0);
     std::vector<uint8_t> received;
     std::vector<uint8_t> block(48128);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
-    while (received.size() < stream.size() * 5 / 2 && Clock::now() < deadline) {
+    const test::Deadline deadline(5000);
+    while (received.size() < stream.size() * 5 / 2 && !deadline.passed()) {
         uint32_t size = static_cast<uint32_t>(block.size());
         uint32_t remain = 0;
         if (driver_->copy_stream(block.data(), &size, &remain) != 0) {
@@ -120,7 +118,7 @@ TEST_F(FileTuner, UnitsOf192BytesArriveAsPackets)
         packets.insert(packets.end(), units.begin() + static_cast<long>(at),
                        units.begin() + static_cast<long>(at + 188));
     }
-    EXPECT_TRUE(fetch(packets.size(), std::chrono::seconds(5)) == packets);
+    EXPECT_TRUE(fetch(packets.size(), 5000) == packets);
 }
 
 TEST_F(FileTuner, PurgeDropsWhatIsDue)
@@ -129,8 +127,8 @@ TEST_F(FileTuner, PurgeDropsWhatIsDue)
     ASSERT_NE(driver_->tune(0, 1), 0);
     driver_->purge_stream();  // before the first fetch nothing is due: nothing lost
     EXPECT_EQ(driver_->ready_count(), 0u);
-    EXPECT_FALSE(fetch(1, std::chrono::seconds(1)).empty());  // starts the play clock
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fetch(1, 1000).empty());  // starts the play clock
+    platform::sleep_ms(200);
     EXPECT_GT(driver_->ready_count(), 0u);
     driver_->purge_stream();
     EXPECT_EQ(driver_->ready_count(), 0u);

@@ -1,11 +1,11 @@
 #include "support/tcp_listener.h"
 
-#include <algorithm>
+#include "support/deadline.h"
 
 namespace qv::test {
 
-TcpListener::TcpListener(int port, std::chrono::milliseconds read_pause, size_t read_size)
-    : read_pause_(read_pause), read_size_(read_size)
+TcpListener::TcpListener(int port, uint32_t read_pause_ms, size_t read_size)
+    : read_pause_ms_(read_pause_ms), read_size_(read_size)
 {
     standin::start_sockets();
     std::string error;
@@ -31,7 +31,7 @@ void TcpListener::serve()
         std::vector<standin::Wait> waits(1);
         waits[0].socket = listener_;
         waits[0].want_read = true;
-        if (!standin::wait_sockets(waits, std::chrono::milliseconds(20)) || !waits[0].readable) {
+        if (!standin::wait_sockets(waits, 20) || !waits[0].readable) {
             continue;
         }
         standin::Socket connection = standin::accept_connection(listener_);
@@ -41,8 +41,7 @@ void TcpListener::serve()
         ++connections_;
         while (!stop_) {
             waits[0].socket = connection;
-            if (!standin::wait_sockets(waits, std::chrono::milliseconds(20)) ||
-                !waits[0].readable) {
+            if (!standin::wait_sockets(waits, 20) || !waits[0].readable) {
                 continue;
             }
             const long got = standin::receive_blocking(connection, buffer.data(), buffer.size());
@@ -54,10 +53,9 @@ void TcpListener::serve()
                 received_.insert(received_.end(), buffer.begin(), buffer.begin() + got);
             }
             // The pause is slept in short steps, so that the end of the test does not wait.
-            const auto resume = std::chrono::steady_clock::now() + read_pause_;
-            while (!stop_ && std::chrono::steady_clock::now() < resume) {
-                std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                    resume - std::chrono::steady_clock::now(), std::chrono::milliseconds(10)));
+            const Deadline resume(read_pause_ms_);
+            while (!stop_ && !resume.passed()) {
+                platform::sleep_ms(read_pause_ms_ < 10 ? read_pause_ms_ : 10);
             }
         }
         standin::close_socket(connection);
@@ -71,33 +69,19 @@ std::vector<uint8_t> TcpListener::received()
     return received_;
 }
 
-bool TcpListener::wait_for_ended(int count, std::chrono::milliseconds timeout)
+bool TcpListener::wait_for_ended(int count, uint32_t timeout_ms)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (ended_.load() < count) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return wait_until([&] { return ended_.load() >= count; }, timeout_ms);
 }
 
-bool TcpListener::wait_for_bytes(size_t bytes, std::chrono::milliseconds timeout)
+bool TcpListener::wait_for_bytes(size_t bytes, uint32_t timeout_ms)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        {
+    return wait_until(
+        [&] {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (received_.size() >= bytes) {
-                return true;
-            }
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+            return received_.size() >= bytes;
+        },
+        timeout_ms);
 }
 
 int unused_port()

@@ -3,7 +3,6 @@
 // after the other on a thread of its own and keeps every byte it receives, optionally reading
 // slowly.
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -16,10 +15,9 @@ namespace qv::test {
 
 class TcpListener {
 public:
-    /// Listens on 127.0.0.1 and `port` (0: a free one). `read_pause` is slept after each read of
-    /// at most `read_size` bytes (a slow reader).
-    explicit TcpListener(int port = 0, std::chrono::milliseconds read_pause = {},
-                         size_t read_size = 64 * 1024);
+    /// Listens on 127.0.0.1 and `port` (0: a free one). `read_pause_ms` is slept after each read
+    /// of at most `read_size` bytes (a slow reader).
+    explicit TcpListener(int port = 0, uint32_t read_pause_ms = 0, size_t read_size = 64 * 1024);
     ~TcpListener();  ///< stops listening and reading
     TcpListener(const TcpListener&) = delete;
     TcpListener& operator=(const TcpListener&) = delete;
@@ -30,16 +28,16 @@ public:
     std::vector<uint8_t> received();
     int connections() const { return connections_.load(); }
     /// Waits until `count` connections have ended (or the time-out passed); true when they have.
-    bool wait_for_ended(int count, std::chrono::milliseconds timeout);
+    bool wait_for_ended(int count, uint32_t timeout_ms);
     /// Waits until at least `bytes` have arrived; true when they have.
-    bool wait_for_bytes(size_t bytes, std::chrono::milliseconds timeout);
+    bool wait_for_bytes(size_t bytes, uint32_t timeout_ms);
 
 private:
     void serve();
 
     standin::Socket listener_ = standin::kNoSocket;
     int port_ = 0;
-    std::chrono::milliseconds read_pause_;
+    uint32_t read_pause_ms_;
     size_t read_size_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
