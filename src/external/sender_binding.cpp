@@ -1,7 +1,7 @@
 // The process-wide binding of the TCP sender library.
 #include "external/sender_binding.h"
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "external/leading_decimal.h"
 #include "platform/text.h"
 

@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "external/leading_decimal.h"
 #include "platform/file.h"
 

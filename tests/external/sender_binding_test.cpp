@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/library.h"
 #include "support/tcp_listener.h"
 #include "ts/packet_writer.h"
@@ -84,7 +84,7 @@ TEST_F(RecordingSender, OneSenderGetsItsCallsInTheInterfaceOrder)
     ASSERT_NE(sender_api(), nullptr);
     PacketWriter writer;
     writer.sender_id = id;
-    writer.sender = sender_api();
+    writer.send_data = sender_api()->add_send_data;
     const std::vector<uint8_t> packets(300 * 188, 0x47);
     EXPECT_EQ(write_packets(writer, packets.data(), packets.size()), 48128u);
     EXPECT_EQ(flush_packets(writer), 300u * 188 - 48128);
@@ -220,7 +220,7 @@ TEST(SenderLibrary, TwoDestinationsReceiveTheWholeStreamInOrder)
     ASSERT_NE(id, -1);
     PacketWriter writer;
     writer.sender_id = id;
-    writer.sender = sender_api();
+    writer.send_data = sender_api()->add_send_data;
     std::vector<uint8_t> stream;
     for (uint32_t i = 0; i < 20000; ++i) {  // 3.76 MB of numbered packets
         uint8_t packet[188] = {0x47, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console_output.h"
+#include "base/console_output.h"
 #include "platform/thread.h"
 #include "support/deadline.h"
 #include "support/file_tuner_setup.h"
