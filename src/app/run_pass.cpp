@@ -13,6 +13,8 @@
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/thread.h"
+#include "external/sender_binding.h"
+#include "external/tuner_connection.h"
 #include "modes/convert_worker.h"
 #include "subtitle/subtitle_file.h"
 #include "ts/ts_probe.h"
@@ -46,7 +48,7 @@ bool check_source_file(const RunConfig& config, const std::string& source)
 /// Space, channel and driver of a tuner source ("\\.\bondriver\SPACE\CHANNEL\DRIVER").
 bool check_tuner(const std::string& source)
 {
-    const std::string rest = source.substr(std::strlen(kTunerPrefix));
+    const std::string rest = source.substr(kTunerPathPrefix.size());
     const size_t first = rest.find('\\');
     const size_t second = first == std::string::npos ? std::string::npos : rest.find('\\', first + 1);
     const std::string space = rest.substr(0, first);
@@ -72,7 +74,7 @@ bool check_tuner(const std::string& source)
 /// Host, port and library of a TCP sender target ("\\.\sendtstcp\HOST:PORT\LIBRARY").
 bool check_sender(const std::string& target)
 {
-    const std::string rest = target.substr(std::strlen(kSenderPrefix));
+    const std::string rest = target.substr(kSenderPathPrefix.size());
     const size_t backslash = rest.find('\\');
     const std::string address = rest.substr(0, backslash);
     const std::string library =
@@ -127,7 +129,7 @@ namespace {
 bool check_output_distinct(const RunConfig& config, const std::string& source,
                            const std::string& output)
 {
-    if (output.empty() || platform::names_console(output) || output.starts_with(kSenderPrefix)) {
+    if (output.empty() || platform::names_console(output) || output.starts_with(kSenderPathPrefix)) {
         return true;
     }
     const bool clash = platform::same_file(output, source) ||
@@ -179,7 +181,7 @@ int32_t run_pass(RunConfig& config)
     // The text after ';' is a start offset; the checks look at the file alone.
     const std::string checked = config.source_path.substr(0, config.source_path.find(';'));
     const bool named_stream = platform::names_console(checked) || checked.starts_with(kPipePrefix) ||
-                              checked.starts_with(kTunerPrefix) ||
+                              checked.starts_with(kTunerPathPrefix) ||
                               platform::path_kind(checked) == platform::PathKind::pipe_or_device;
     if (!named_stream) {
         if (!check_source_file(config, checked)) {
@@ -187,10 +189,10 @@ int32_t run_pass(RunConfig& config)
         }
         apply_default_paths(config, checked, program);
     }
-    if (checked.starts_with(kTunerPrefix) && !check_tuner(checked)) {
+    if (checked.starts_with(kTunerPathPrefix) && !check_tuner(checked)) {
         return 0;
     }
-    if (!config.through_path.empty() && config.through_path.starts_with(kSenderPrefix) &&
+    if (!config.through_path.empty() && config.through_path.starts_with(kSenderPathPrefix) &&
         !check_sender(config.through_path)) {
         return 0;
     }
@@ -266,6 +268,7 @@ int32_t run_pass(RunConfig& config)
             slot.lock_event.reset();
         }
     }
+    unload_sender_library(-1);  // every sender of the pass has stopped
     // A stream written to standard output must not get a stray line break.
     if ((console_flags.load() & kConsoleTextOn) != 0) {
         write_console("\n");

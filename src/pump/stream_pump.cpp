@@ -52,15 +52,20 @@ void open_source(StreamPump& pump)
         pump.input.handle = platform::standard_input();
         return;
     }
-    if (path.starts_with(kTunerPrefix)) {
-        // Tuner reception is wired in by the tuner binding; until then the source stays closed.
+    if (path.starts_with(kTunerPathPrefix)) {
+        // The driver is loaded by the reception thread, which starts after the loop's first
+        // hook; until then the queue stays empty.
         pump.source_kind = SourceKind::tuner;
         pump.source_path = path;
+        pump.tuner = std::make_unique<TunerConnection>();
+        (void)split_tuner_path(path, pump.tuner->tuning_space, pump.tuner->channel,
+                               pump.tuner->driver_path);
+        pump.input.tuner = &pump.tuner->queue;
         return;
     }
     if (path.starts_with(kPipePrefix)) {
         pump.source_kind = SourceKind::pipe;
-        pump.source_path = platform::named_pipe_path(path.substr(std::strlen(kPipePrefix)));
+        pump.source_path = platform::named_pipe_path(path.substr(kPipePrefix.size()));
     } else {
         const platform::PathKind kind = platform::path_kind(path);
         if (kind == platform::PathKind::missing || kind == platform::PathKind::directory) {
@@ -155,6 +160,11 @@ void close_pump(StreamPump& pump)
         slot.lock_event->set();
     }
     slot.finished = true;
+    if (pump.tuner) {
+        // After the output is closed: the thread is stopped and waited for before the driver
+        // object is released and its library freed.
+        release_tuner_connection(*pump.tuner);
+    }
 }
 
 /// Feeds the clocks and marks the packet when it starts a clock for the first time (the caption
@@ -462,6 +472,11 @@ void pump_packets(StreamPump& pump)
             // polled forever); a block without a packet, or a packet cut by the end of the
             // block, only asks for the next read.
             if (polled) {
+                // A tuner whose reception has ended (no driver, a failed open or tune, a stop)
+                // and whose queue is empty ends like a file.
+                if (pump.tuner && tuner_reception_ended(*pump.tuner)) {
+                    break;
+                }
                 platform::sleep_ms(1);
                 continue;
             }
@@ -552,6 +567,7 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
         if (pump.hooks.before_loop != nullptr) {
             pump.hooks.before_loop(pump);
         }
+        const bool receiving = !pump.tuner || start_tuner_reception(*pump.tuner) == 0;
         pump.reader.capacity = effective_read_buffer_size(*pump.config);
         if (pump.source_kind == SourceKind::file) {
             // A file is read on a thread of its own, ahead of the packet work.
@@ -562,7 +578,9 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
             pump.range_cursor.text = *pump.config->duration_spec;
             parse_time_ranges(pump.range_cursor, pump.range);
         }
-        pump_packets(pump);
+        if (receiving) {
+            pump_packets(pump);
+        }
         if (pump.hooks.after_loop != nullptr) {
             pump.hooks.after_loop(pump);
         }

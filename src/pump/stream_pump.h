@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "external/tuner_connection.h"
 #include "pump/time_ranges.h"
 #include "pump/worker_args.h"
 #include "pump/worker_output.h"
@@ -26,8 +27,7 @@ namespace qv {
 
 enum class SourceKind : uint8_t { file = 0, standard_input = 1, pipe = 2, tuner = 3, invalid = 255 };
 
-inline constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
-inline constexpr const char* kTunerPrefix = "\\\\.\\bondriver\\";
+inline constexpr std::string_view kPipePrefix = "\\\\.\\pipe\\";
 
 /// What the shared table dispatch made of a packet (see pump_tables.h).
 enum class PacketKind : uint8_t { other, pat, eit, sdt, tot, pmt, caption };
@@ -99,6 +99,7 @@ struct StreamPump {
     int64_t total_size = 1;
     PacketSource input;
     PacketReadBuffer reader;
+    std::unique_ptr<TunerConnection> tuner;  ///< a tuner source's driver and reception thread
 
     WorkerOutput output;
 

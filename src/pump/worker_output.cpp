@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/console_output.h"
+#include "external/sender_binding.h"
 #include "platform/file.h"
 
 namespace qv {
@@ -38,9 +39,20 @@ void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live)
         (void)start_write_behind(*output.writer);
         return;
     }
-    if (path.starts_with(kSenderPrefix)) {
-        // The TCP sender binding opens senders; until it is wired the output is unusable.
+    if (path.starts_with(kSenderPathPrefix)) {
+        // The sender library takes every full buffer on the worker's own thread; a library that
+        // is missing or refuses leaves the output unusable ("失敗" in its start message).
         output.kind = OutputKind::tcp_sender;
+        std::string target;
+        std::string library;
+        (void)split_sender_path(path, target, library);
+        sender_binding().sender_library_path = library;
+        slot.tcp_sender = open_sender(target);
+        const SendTsTcpApi* api = sender_api();
+        if (slot.tcp_sender != kNoSender && api != nullptr) {
+            output.writer->sender_id = slot.tcp_sender;
+            output.writer->send_data = api->add_send_data;
+        }
         return;
     }
     output.kind = OutputKind::file;
@@ -85,6 +97,9 @@ void close_worker_output(WorkerSlot& slot, WorkerOutput& output)
     slot.writer = nullptr;
     if (output.kind == OutputKind::file && output.writer) {
         platform::close_handle(output.writer->handle);
+    }
+    if (output.kind == OutputKind::tcp_sender) {
+        close_sender(slot.tcp_sender);  // sends what is queued, then stops
     }
 }
 

@@ -12,8 +12,6 @@ namespace qv {
 
 enum class OutputKind : int32_t { none = -1, file = 0, standard_output = 1, tcp_sender = 2 };
 
-inline constexpr const char* kSenderPrefix = "\\\\.\\sendtstcp\\";
-
 struct WorkerOutput {
     OutputKind kind = OutputKind::none;
     std::unique_ptr<PacketWriter> writer;

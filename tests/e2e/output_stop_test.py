@@ -3,6 +3,7 @@
 write, a reader of standard output that stops reading, and standard input that has ended under
 -loop. None may lose a file, hang the program or spin."""
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -118,11 +119,46 @@ def merge_ends_on_ctrl_c(program, work):
     check("merge: exit code counts", process.returncode > 0, str(process.returncode))
 
 
+def tuner_ends_on_ctrl_c(program, work):
+    """Ctrl+C while a tuner plays: reception ends, the end message comes once, the process ends
+    (the library is freed only after the reception thread)."""
+    folder = os.path.dirname(os.path.abspath(program))
+    library = os.path.join(folder, "libfile_tuner.so")
+    if not os.path.exists(library):
+        print("tuner: skipped, %s not built" % library)
+        return
+    copy = os.path.join(work, "libfile_tuner.so")
+    shutil.copy(library, copy)
+    shutil.copy(STREAM, os.path.join(work, "played.ts"))
+    with open(os.path.join(work, "libfile_tuner.channels"), "w") as channels:
+        channels.write("0 13 played.ts realtime loop\n")
+    process = subprocess.Popen([program, "\\\\.\\bondriver\\0\\13\\" + copy],
+                               stdout=subprocess.PIPE)
+    time.sleep(1.5)
+    check("tuner: still running", process.poll() is None)
+    started = time.time()
+    process.send_signal(signal.SIGINT)
+    try:
+        out, _ = process.communicate(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
+        check("tuner: stop", False, "no end within 10 s of Ctrl+C")
+        return
+    check("tuner: ends promptly", time.time() - started < 2.0, "%.2f s" % (time.time() - started))
+    text = out.decode("utf-8", "replace")
+    check("tuner: started", ("－ BonDriverチューナー 開始成功 " + copy + "\n") in text, repr(text[:300]))
+    check("tuner: ended once", text.count("－ BonDriverチューナー 終了 " + copy + "\n") == 1,
+          repr(text[-300:]))
+    check("tuner: exit code", process.returncode >= 0, str(process.returncode))
+
+
 def main():
     program = sys.argv[1]
     with tempfile.TemporaryDirectory() as work:
         read_only_output_stays(program, work)
         merge_ends_on_ctrl_c(program, work)
+        tuner_ends_on_ctrl_c(program, work)
         stalled_reader_does_not_hold_a_stop(program)
         loop_over_ended_standard_input_ends(program, work)
     return summary()
