@@ -110,6 +110,8 @@ void print_message(size_t /*min_size*/, const char* format, ...)
     emit_message(std::string_view(text.data(), static_cast<size_t>(length)));
 }
 
+bool outside_library_messages_shown() { return (console_flags.load() & kNoProgress) == 0; }
+
 bool progress_visible()
 {
     uint32_t flags = console_flags.load();

@@ -50,6 +50,9 @@ void append_log(std::string_view text);
 
 /// True when console text is on and progress lines are not switched off.
 bool progress_visible();
+/// True unless -noprogress: the start and end messages of the outside libraries (tuner, TCP
+/// sender) show; they still go through print_message, which follows console_flags bit 31.
+bool outside_library_messages_shown();
 /// Prints a status line that the next one overwrites (it ends in "\r"); shown only when
 /// progress_visible(). Clears line_closed. Status lines are gathered and written together when
 /// 64 KiB have come together, before any other console text, and at flush_status_lines(): the

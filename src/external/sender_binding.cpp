@@ -8,11 +8,6 @@
 namespace qv {
 namespace {
 
-bool messages_shown()
-{
-    return (console_flags.load() & kNoProgress) == 0;
-}
-
 /// Looks up `name` and stores it in `entry` as the entry point's own type.
 template <typename Function>
 bool bind_entry(platform::LibraryHandle library, std::string_view name, Function& entry)
@@ -119,7 +114,7 @@ int32_t open_sender(const std::string& target)
             binding.sender_running = true;
         }
     }
-    if (messages_shown()) {
+    if (outside_library_messages_shown()) {
         print_message(520, "－ SendTSTCP.dll 開始%s %s\n", sender_id != -1 ? "成功" : "失敗",
                       platform::utf16_to_native(wide).c_str());
     }
@@ -143,7 +138,7 @@ void stop_sender(int32_t sender_id)
     binding.api.clear_send_address(sender_id);
     binding.api.stop_send(sender_id);
     binding.sender_running = false;
-    if (messages_shown()) {
+    if (outside_library_messages_shown()) {
         print_message(520, "－ SendTSTCP.dll 終了%d\n", sender_id);
     }
 }

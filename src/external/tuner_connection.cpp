@@ -13,11 +13,6 @@ namespace {
 /// The queue's block grows by what is needed plus this step.
 constexpr size_t kQueueGrowth = 9400;
 
-bool messages_shown()
-{
-    return (console_flags.load() & kNoProgress) == 0;
-}
-
 bool stop_asked()
 {
     return stop_requested.load() != 0 || stop_reason.load() > 0;
@@ -74,7 +69,7 @@ void reception_thread(TunerConnection& connection)
 
 void print_start_message(const TunerConnection& connection)
 {
-    if (messages_shown()) {
+    if (outside_library_messages_shown()) {
         print_message(520, "－ BonDriverチューナー 開始%s %s\n",
                       connection.driver_loaded ? "成功" : "失敗", connection.driver_path.c_str());
     }
@@ -166,7 +161,7 @@ void close_tuner(TunerConnection& connection)
     connection.driver = nullptr;
     connection.driver2 = nullptr;
     connection.tuner_open = false;
-    if (messages_shown()) {
+    if (outside_library_messages_shown()) {
         print_message(520, "－ BonDriverチューナー 終了 %s\n", connection.driver_path.c_str());
     }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "e2e/stream_fixture.h"
+#include "platform/text.h"
 
 namespace qv::test {
 namespace {
@@ -41,6 +42,16 @@ std::vector<CaptionPes> caption_pes(const StreamBytes& bytes, uint16_t pid)
         list.push_back(item);
     }
     return list;
+}
+
+/// UTF-8 text written as u8"…" whatever the compiler's execution character set (subtitle files
+/// are UTF-8, Windows builds' plain literals are CP932).
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+/// Console text (native: UTF-8 on POSIX, CP932 on Windows) as UTF-8.
+std::string native_to_utf8(const std::string& native)
+{
+    return platform::utf16_to_utf8(platform::native_to_utf16(native));
 }
 
 /// ASCII letters, digits and marks as the caption decoder shows them: full-width.
@@ -125,9 +136,14 @@ protected:
         }
         return file_bytes(dir_ + "cap.ts");
     }
+    /// The caption texts display mode prints for `path`, as UTF-8.
     std::vector<std::string> shown(const std::string& path)
     {
-        return lines(run_quilvaren({"-noprogress", path}).out);
+        std::vector<std::string> texts = lines(run_quilvaren({"-noprogress", path}).out);
+        for (std::string& text : texts) {
+            text = native_to_utf8(text);
+        }
+        return texts;
     }
 };
 
@@ -135,22 +151,23 @@ TEST_F(ConvertMode, SubRipAndAssTextsComeBackThroughTheDecoder)
 {
     // Kanji, kana, half-width katakana, ASCII, a character Shift_JIS lacks, one outside the
     // BMP, and two-line texts; the decoder shows ASCII full-width and katakana full-width.
-    const std::vector<std::string> texts = {"字幕のテスト", "ｶﾀｶﾅ と abc", "café 😀",
-                                            "一行目", "二行目 ABC"};
+    const std::vector<std::string> texts = {utf8(u8"字幕のテスト"), utf8(u8"ｶﾀｶﾅ と abc"),
+                                            utf8(u8"café 😀"), utf8(u8"一行目"),
+                                            utf8(u8"二行目 ABC")};
     const std::vector<std::string> expected = {
-        "字幕のテスト", "カタカナ と ａｂｃ", "ｃａｆ＆＃ｘＥ９； ＆＃ｘ１Ｆ６００；",
-        "一行目二行目 ＡＢＣ"};
+        utf8(u8"字幕のテスト"), utf8(u8"カタカナ と ａｂｃ"),
+        utf8(u8"ｃａｆ＆＃ｘＥ９； ＆＃ｘ１Ｆ６００；"), utf8(u8"一行目二行目 ＡＢＣ")};
     const std::string srt = srt_of({texts[0], texts[1], texts[2], texts[3] + "\r\n" + texts[4]});
     (void)convert("sub.srt", srt);
     EXPECT_EQ(shown(dir_ + "cap.ts"), expected);
 
-    const std::string ass =
-        "\xEF\xBB\xBF[Script Info]\nPlayResX: 1920\nPlayResY: 1080\n\n[Events]\n"
-        "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
-        "Dialogue: 0,0:00:01.00,0:00:01.90,Default,,0,0,0,,字幕のテスト\n"
-        "Dialogue: 0,0:00:02.00,0:00:02.90,Default,,0,0,0,,ｶﾀｶﾅ と abc\n"
-        "Dialogue: 0,0:00:03.00,0:00:03.90,Default,,0,0,0,,café 😀\n"
-        "Dialogue: 0,0:00:04.00,0:00:04.90,Default,,0,0,0,,一行目\\N二行目 ABC\n";
+    const std::string ass = utf8(
+        u8"\uFEFF[Script Info]\nPlayResX: 1920\nPlayResY: 1080\n\n[Events]\n"
+        u8"Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+        u8"Dialogue: 0,0:00:01.00,0:00:01.90,Default,,0,0,0,,字幕のテスト\n"
+        u8"Dialogue: 0,0:00:02.00,0:00:02.90,Default,,0,0,0,,ｶﾀｶﾅ と abc\n"
+        u8"Dialogue: 0,0:00:03.00,0:00:03.90,Default,,0,0,0,,café 😀\n"
+        u8"Dialogue: 0,0:00:04.00,0:00:04.90,Default,,0,0,0,,一行目\\N二行目 ABC\n");
     (void)convert("sub.ass", ass);
     EXPECT_EQ(shown(dir_ + "cap.ts"), expected);
 }
@@ -171,8 +188,9 @@ TEST_F(ConvertMode, EachEntryIsErasedBeforeTheNextBeginsWhetherTheyMeetOrOverlap
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string srt = std::string("1\r\n00:00:01,000 --> 00:00:04,000\r\n一\r\n\r\n") +
-                                "2\r\n" + c.second + "\r\n二\r\n\r\n";
+        const std::string srt =
+            utf8(u8"1\r\n00:00:01,000 --> 00:00:04,000\r\n一\r\n\r\n2\r\n") + c.second +
+            utf8(u8"\r\n二\r\n\r\n");
         const std::vector<CaptionPes> expected = {
             {1, 0},      {1, 1},                   // management and erasure before the first
             {90000, 1},                            // the first
@@ -186,14 +204,14 @@ TEST_F(ConvertMode, EachEntryIsErasedBeforeTheNextBeginsWhetherTheyMeetOrOverlap
 
 TEST_F(ConvertMode, OptionsAndThePatchTimeFileMoveAndShapeTheCaptions)
 {
-    const std::string srt = srt_of({"一", "二"});
+    const std::string srt = srt_of({utf8(u8"一"), utf8(u8"二")});
     // -piddef: the PMT on 0x1F0 (announced in the PAT), the captions on 0x130.
     StreamBytes bytes = convert("sub.srt", srt, {"-piddef", "pmt:0x1F0,caption:0x130"});
     const std::vector<uint16_t> pids = packet_pids(bytes);
     EXPECT_GT(std::count(pids.begin(), pids.end(), 0x01F0), 0);
     EXPECT_EQ(std::count(pids.begin(), pids.end(), kConvertedPid), 0);
     EXPECT_EQ(caption_pes(bytes, 0x0130).size(), 8u);
-    EXPECT_EQ(shown(dir_ + "cap.ts"), (std::vector<std::string>{"一", "二"}));
+    EXPECT_EQ(shown(dir_ + "cap.ts"), (std::vector<std::string>{utf8(u8"一"), utf8(u8"二")}));
 
     // A PID that would clash or make no sense is named and left out; the defaults stay.
     ProgramRun run;
@@ -237,11 +255,12 @@ TEST_F(ConvertMode, RealCaptionTextsComeBackThroughSubRip)
 
 TEST_F(ConvertMode, AConvertedCaptionStreamMergesIntoARecording)
 {
-    (void)convert("sub.srt", srt_of({"字幕の", "追加"}));
+    (void)convert("sub.srt", srt_of({utf8(u8"字幕の"), utf8(u8"追加")}));
     const std::string recording = write_source(file_bytes(source_dir() + "/samples/sample.ts"));
     (void)run_quilvaren({"-mode", "merge", "-noprogress", "-cappath", dir_ + "cap.ts",
                          "-mergepath", dir_ + "merged.ts", recording});
-    EXPECT_EQ(shown(dir_ + "merged.ts"), (std::vector<std::string>{"字幕の", "追加"}));
+    EXPECT_EQ(shown(dir_ + "merged.ts"),
+              (std::vector<std::string>{utf8(u8"字幕の"), utf8(u8"追加")}));
 }
 
 TEST_F(ConvertMode, FilesThatAreNoSubtitlesAndOutputsThatWouldDestroyTheirInputAreRefused)
@@ -256,8 +275,8 @@ TEST_F(ConvertMode, FilesThatAreNoSubtitlesAndOutputsThatWouldDestroyTheirInputA
         EXPECT_NE(run.out.find("－ 字幕ファイルが認識できません " + path + "\n"), std::string::npos)
             << run.out;
     }
-    const std::string srt = write_text("sub.srt", srt_of({"一"}));
-    const std::string before = srt_of({"一"});
+    const std::string before = srt_of({utf8(u8"一")});
+    const std::string srt = write_text("sub.srt", before);
     for (const std::string& output : {srt, dir_ + "sub.patchtime.txt"}) {
         write_text("sub.patchtime.txt", "<><><><><>PATCHTIME;20240102200000:00010\r\n");
         const ProgramRun run = run_quilvaren({"-mode", "convert", "-cappath", output, srt});
@@ -270,7 +289,7 @@ TEST_F(ConvertMode, FilesThatAreNoSubtitlesAndOutputsThatWouldDestroyTheirInputA
 
 TEST_F(ConvertMode, StandardOutputCarriesTheCaptionStreamAlone)
 {
-    const std::string srt = srt_of({"一", "二"});
+    const std::string srt = srt_of({utf8(u8"一"), utf8(u8"二")});
     const StreamBytes expected = convert("sub.srt", srt);
     const ProgramRun run = run_quilvaren({"-mode", "convert", "-cappath", "CON", dir_ + "sub.srt"});
     EXPECT_EQ(StreamBytes(run.out.begin(), run.out.end()), expected);
