@@ -18,6 +18,7 @@ namespace {
 void start_up()
 {
     console_flags = kConsoleTextOn;
+    console_on_stderr = false;
     log_active = 0;
     prepare_process();
     platform::allocate_console();

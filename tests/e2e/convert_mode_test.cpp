@@ -202,6 +202,17 @@ TEST_F(ConvertMode, EachEntryIsErasedBeforeTheNextBeginsWhetherTheyMeetOrOverlap
     }
 }
 
+TEST_F(ConvertMode, AnErasureAtExactlyTheLeadGoesToZero)
+{
+    // The first entry ends at 6 ms (540 ticks) where the second begins: its erasure moves 540
+    // ticks earlier, to 0.
+    const std::string srt = utf8(u8"1\r\n00:00:00,000 --> 00:00:00,006\r\n一\r\n\r\n"
+                                 u8"2\r\n00:00:00,006 --> 00:00:01,000\r\n二\r\n\r\n");
+    const std::vector<CaptionPes> expected = {{0, 0},   {0, 1},     {0, 1}, {0, 0},
+                                              {0, 1},   {540, 1},   {90000, 0}, {90000, 1}};
+    EXPECT_EQ(caption_pes(convert("sub.srt", srt), kConvertedPid), expected);
+}
+
 TEST_F(ConvertMode, OptionsAndThePatchTimeFileMoveAndShapeTheCaptions)
 {
     const std::string srt = srt_of({utf8(u8"一"), utf8(u8"二")});

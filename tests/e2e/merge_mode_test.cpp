@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,7 +107,8 @@ StreamBytes caption_stream(const std::vector<double>& seconds, bool with_sdt = f
         if (with_sdt) {
             put_section(writer, 0x0011, sdt_section(0x0400, {0x46, 0x7C}, {0x4B, 0x5C}));
         }
-        put_caption(writer, kCaptionPid, kFirst + static_cast<uint64_t>(s * 90000),
+        put_caption(writer, kCaptionPid,
+                    static_cast<uint64_t>(static_cast<int64_t>(kFirst) + static_cast<int64_t>(s * 90000)),
                     n++ % 2 == 0 ? kNihon : kHonjitsu);
     }
     return writer.bytes;
@@ -241,12 +241,17 @@ TEST_F(MergeMode, AnItemLandsWhereTheMainClockPassesItsTime)
         double seconds;     // the item's time after the first PTS
         int64_t patch;      // -capmergepatch
         uint64_t first;     // the main stream's first PTS
+        int next_tenth;     // the video PES right after the item (at exactly 10 s the main
+                            // clock has not passed it)
     };
     const Case cases[] = {
-        {"10 s", 10.0, 0, kFirst},
-        {"10 s, one second later", 10.0, 90000, kFirst},
+        {"10 s", 10.0, 0, kFirst, 101},
+        {"10 s, one second later", 10.0, 90000, kFirst, 101},
         // The main clock wraps 5 s in: the item goes in at its time after the wrap.
-        {"10 s across a wrap", 10.0, 0, kClock33 - 5 * 90000},
+        {"10 s across a wrap", 10.0, 0, kClock33 - 5 * 90000, 101},
+        // A caption for just before the first picture: it keeps its place in time (a PTS below
+        // the main stream's first) and goes in before that picture.
+        {"before the first picture", -0.05, 0, kFirst, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -256,7 +261,6 @@ TEST_F(MergeMode, AnItemLandsWhereTheMainClockPassesItsTime)
             options = {"-capmergepatch", std::to_string(c.patch)};
         }
         const StreamBytes merged = merge(main, caption_stream({c.seconds}), options);
-        // Before the video PES of 10.1 s: at exactly 10 s the main clock has not passed it.
         const std::vector<uint16_t> pids = packet_pids(merged);
         const size_t at = first_packet_of(merged, kCaptionPid);
         ASSERT_NE(at, SIZE_MAX);
@@ -269,14 +273,14 @@ TEST_F(MergeMode, AnItemLandsWhereTheMainClockPassesItsTime)
                                 merged.end());
         const std::vector<StreamBytes> video = pes_list(after, kVideoPid);
         ASSERT_FALSE(video.empty());
-        EXPECT_EQ(pes_pts(video.front()), (c.first + 101 * 9000) % kClock33);
+        EXPECT_EQ(pes_pts(video.front()),
+                  (c.first + static_cast<uint64_t>(c.next_tenth) * 9000) % kClock33);
         // A caption is two items: its management data and its statement, both at its time.
         const std::vector<StreamBytes> items = pes_list(merged, kCaptionPid);
         ASSERT_EQ(items.size(), 2u);
         for (const StreamBytes& item : items) {
-            EXPECT_EQ(pes_pts(item), (c.first + static_cast<uint64_t>(c.seconds * 90000) +
-                                      static_cast<uint64_t>(c.patch)) %
-                                         kClock33);
+            const int64_t ticks = static_cast<int64_t>(c.seconds * 90000) + c.patch;
+            EXPECT_EQ(pes_pts(item), (c.first + static_cast<uint64_t>(ticks)) % kClock33);
         }
         // The main stream is otherwise untouched.
         EXPECT_EQ(without_pid(merged, kCaptionPid), main);
@@ -310,10 +314,13 @@ TEST_F(MergeMode, ItemsThatAreLateOrOutliveTheMainStream)
         EXPECT_EQ(pes_list(merged, kCaptionPid).size(), c.inserted);
         EXPECT_EQ(without_pid(merged, kCaptionPid), main);
         // One caption line per handed-over item, never repeated once the main stream ended.
-        const std::regex line("－ CAPTION PTS ");
-        const auto lines = std::distance(
-            std::sregex_iterator(run.out.begin(), run.out.end(), line), std::sregex_iterator());
-        EXPECT_EQ(static_cast<size_t>(lines), 2 * c.captions.size()) << run.out;
+        size_t lines = 0;
+        const std::string line = "－ CAPTION PTS ";
+        for (size_t at = run.out.find(line); at != std::string::npos;
+             at = run.out.find(line, at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 2 * c.captions.size()) << run.out;
         // Every caption changes the text (they alternate): one printed text each.
         EXPECT_EQ(run.exit_code, static_cast<int>(c.inserted + c.captions.size())) << run.out;
     }
