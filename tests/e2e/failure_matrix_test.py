@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from e2e_checks import check, summary
+from e2e_checks import check, stop_process, summary
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STREAM = os.path.join(HERE, "..", "data", "arib-ts", "chibi_maruko_chan.tot.ts")
@@ -86,16 +86,10 @@ def stop_in_the_middle(setup, mode, kind, sig):
                                stderr=subprocess.PIPE)
     time.sleep(0.5 if mode == "convert" else 1.2)
     check(name + ": running", process.poll() is None)
-    started = time.time()
-    process.send_signal(sig)
-    try:
-        out, err = process.communicate(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.communicate()
-        check(name + ": stop", False, "no end within 10 s")
+    streams = stop_process(process, sig, name, 2.0)
+    if streams is None:
         return
-    check(name + ": ends promptly", time.time() - started < 2.0, "%.2f s" % (time.time() - started))
+    out, err = streams
     if sink is not None:
         try:
             sink.wait(timeout=10)

@@ -10,7 +10,7 @@ import sys
 import tempfile
 import time
 
-from e2e_checks import check, summary
+from e2e_checks import check, stop_process, summary
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STREAM = os.path.join(HERE, "..", "data", "arib-ts", "chibi_maruko_chan.tot.ts")
@@ -56,20 +56,11 @@ def stalled_reader_does_not_hold_a_stop(program):
     os.close(writer)
     time.sleep(1.0)  # the pipe is full long before
     check("stalled: still running", process.poll() is None)
-    started = time.time()
-    process.send_signal(signal.SIGINT)
-    try:
-        _, err = process.communicate(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.communicate()
-        check("stalled: stop", False, "no end within 10 s of Ctrl+C")
-        os.close(reader)
-        return
-    elapsed = time.time() - started
+    streams = stop_process(process, signal.SIGINT, "stalled", 1.5)
     os.close(reader)
-    check("stalled: ends within a second", elapsed < 1.5, "%.2f s" % elapsed)
-    text = err.decode("utf-8", "replace")
+    if streams is None:
+        return
+    text = streams[1].decode("utf-8", "replace")
     check("stalled: failure reported", "－ 出力ファイルに書き込めません CON\n" in text, repr(text))
 
 
@@ -102,16 +93,10 @@ def merge_ends_on_ctrl_c(program, work):
                                 caption, "-mergepath", merged, STREAM], stdout=subprocess.PIPE)
     time.sleep(2.0)
     check("merge: still running", process.poll() is None)
-    started = time.time()
-    process.send_signal(signal.SIGINT)
-    try:
-        out, _ = process.communicate(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.communicate()
-        check("merge: stop", False, "no end within 10 s of Ctrl+C")
+    streams = stop_process(process, signal.SIGINT, "merge", 2.0)
+    if streams is None:
         return
-    check("merge: ends promptly", time.time() - started < 2.0, "%.2f s" % (time.time() - started))
+    out = streams[0]
     size = os.path.getsize(merged) if os.path.exists(merged) else -1
     check("merge: output flushed", size > 0 and size % 188 == 0, str(size))
     text = out.decode("utf-8", "replace")
@@ -136,17 +121,10 @@ def tuner_ends_on_ctrl_c(program, work):
                                stdout=subprocess.PIPE)
     time.sleep(1.5)
     check("tuner: still running", process.poll() is None)
-    started = time.time()
-    process.send_signal(signal.SIGINT)
-    try:
-        out, _ = process.communicate(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.communicate()
-        check("tuner: stop", False, "no end within 10 s of Ctrl+C")
+    streams = stop_process(process, signal.SIGINT, "tuner", 2.0)
+    if streams is None:
         return
-    check("tuner: ends promptly", time.time() - started < 2.0, "%.2f s" % (time.time() - started))
-    text = out.decode("utf-8", "replace")
+    text = streams[0].decode("utf-8", "replace")
     check("tuner: started", ("－ BonDriverチューナー 開始成功 " + copy + "\n") in text, repr(text[:300]))
     check("tuner: ended once", text.count("－ BonDriverチューナー 終了 " + copy + "\n") == 1,
           repr(text[-300:]))
