@@ -24,15 +24,15 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
     }
     reader.cursor = 0;
     reader.valid_length = tail;
-    // One read asks for about 1 MiB however large the block is: the packets of a slice are
-    // walked while the kernel's copy of them is still in the CPU cache.
-    constexpr size_t kReadSlice = size_t{1} << 20;
-    const size_t room = std::min<size_t>(reader.capacity - tail, kReadSlice);
+    const size_t room = std::min<size_t>(reader.capacity - tail, kReadSliceSize);
     size_t got = 0;
     if (source.tuner != nullptr) {
         got = take_from_tuner_buffer(*source.tuner, block + tail, room);
     } else {
-        const platform::IoStatus status = platform::read_file(source.handle, block + tail, room, got);
+        const platform::IoStatus status =
+            source.regular_file
+                ? platform::read_regular_file(source.handle, block + tail, room, got)
+                : platform::read_file(source.handle, block + tail, room, got);
         if (status == platform::IoStatus::broken_pipe) {
             return Refill::end;
         }
@@ -138,8 +138,12 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     } else if (!reader.block && reader.capacity == 0) {
         return 0;
     } else if (!reader.block) {
+        // Room for two requests, and never more than a read slice behind the kept tail (a
+        // possible packet start, at most one unit long): a larger block would only hold bytes
+        // that are never read into it.
         const uint64_t least = uint64_t{requested} * 2 + 8;
-        const uint64_t capacity = std::max<uint64_t>(reader.capacity, least);
+        const uint64_t most = std::max<uint64_t>(least, kReadSliceSize + kTimestampedPacketSize);
+        const uint64_t capacity = std::min(std::max<uint64_t>(reader.capacity, least), most);
         if (capacity > UINT32_MAX) {
             return 0;
         }
@@ -198,14 +202,34 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     }
 }
 
+uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
+                         const uint8_t*& first)
+{
+    // The fast path of read_packet, repeated while it holds.
+    if (next_run_in_block(reader)) {
+        const uint8_t* at = read_data(reader) + reader.cursor;
+        const uint32_t available = reader.valid_length - reader.cursor;
+        uint32_t count = 1;
+        for (uint32_t next = 2 * kPacketSize; next < available && at[next] == kSyncByte;
+             next += kPacketSize) {
+            ++count;
+        }
+        first = at;
+        reader.cursor += count * static_cast<uint32_t>(kPacketSize);
+        reader.remaining = reader.valid_length - reader.cursor;
+        return count;
+    }
+    return read_packet(reader, source, kPacketSize, first) != 0 ? 1 : 0;
+}
+
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 {
     if (reader.ahead || reader.block) {
         return false;  // bytes already read would be skipped
     }
     // A -bufsize smaller than a slice keeps the reads that small.
-    const size_t slice = std::min<size_t>(kReadAheadSliceSize,
-                                          std::max<uint32_t>(reader.capacity, kPacketSize * 2));
+    const size_t slice =
+        std::min<size_t>(kReadSliceSize, std::max<uint32_t>(reader.capacity, kPacketSize * 2));
     auto ahead = std::make_unique<ReadAhead>(slice);
     if (!ahead->start(handle)) {
         return false;

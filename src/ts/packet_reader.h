@@ -15,17 +15,26 @@ namespace qv {
 struct TunerReceiveBuffer;
 
 inline constexpr uint32_t kDefaultReadBufferSize = 104857600;  ///< 100 MiB
+/// One read from the source asks for at most this much: a slice that the kernel copies into a
+/// block which stays in the CPU cache while its packets are walked. Larger reads only spill the
+/// cache; smaller ones cost more system calls.
+inline constexpr uint32_t kReadSliceSize = 64u << 10;
 
 /// Where the bytes come from: the tuner queue when one is given, else the handle.
 struct PacketSource {
     platform::NativeHandle handle = platform::kClosedHandle;
     TunerReceiveBuffer* tuner = nullptr;  ///< borrowed
+    /// The handle is a regular file (or block device): its reads never wait for a writer, so
+    /// no readiness wait comes before them.
+    bool regular_file = false;
 };
 
 /// The read block of one worker and source. Before the first call only `capacity` is set.
 struct PacketReadBuffer {
     std::unique_ptr<uint8_t[]> block;  ///< allocated by the first read_packet call
-    uint32_t capacity = 0;      ///< size of the block; fixed once it is allocated
+    /// The read buffer size asked for; the first read_packet call sets it to the size of the
+    /// block, which is never larger than a read slice and the tail it keeps.
+    uint32_t capacity = 0;
     uint32_t cursor = 0;        ///< offset of the first byte not yet delivered
     uint32_t valid_length = 0;  ///< valid bytes from the start of the block
     uint32_t remaining = 0;     ///< valid bytes after the packet just delivered
@@ -64,5 +73,27 @@ void release_read_buffer(PacketReadBuffer& reader);
 /// next read. Returns 0 when no packet is available now: end of input, or a failed or empty read.
 uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
                     const uint8_t*& packet);
+
+/// True when the packet at the cursor is in the block and confirmed by the sync byte one packet
+/// on: the next read_packet_run call delivers it without reading, and the packets delivered
+/// before stay where they are.
+inline bool next_run_in_block(const PacketReadBuffer& reader)
+{
+    const uint8_t* data = read_data(reader);
+    if (data == nullptr || reader.awaiting_more || reader.cursor >= reader.valid_length ||
+        reader.valid_length - reader.cursor <= kPacketSize) {
+        return false;
+    }
+    const uint8_t* at = data + reader.cursor;
+    return at[0] == kSyncByte && at[kPacketSize] == kSyncByte;
+}
+
+/// Delivers the packets that read_packet(reader, source, 188, …) would deliver one by one from
+/// here while none of them needs a read or a scan: 188-byte packets back to back in the block,
+/// each confirmed by the sync byte of the next. When there is no such packet it makes one
+/// read_packet call and delivers what that call delivers. `first` points at the first packet;
+/// the run stays valid until the next call. Returns the number of packets (0 as read_packet).
+uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
+                         const uint8_t*& first);
 
 }  // namespace qv
