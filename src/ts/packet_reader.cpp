@@ -12,16 +12,25 @@ namespace {
 
 enum class Refill { read, empty, end };
 
-/// Keeps the undelivered tail at the start of the block and reads behind it. The cursor ends at
-/// the start of the block either way, so the tail is scanned again (never delivered twice: it
+/// Bytes before the read position of a block, for the tail that a read keeps.
+constexpr size_t kReadLead = 4096;
+/// The read position lies on a boundary of this many bytes.
+constexpr size_t kReadAlignment = 4096;
+
+/// Keeps the undelivered tail just before the read position and reads behind it. The cursor ends
+/// at the start of the tail either way, so the tail is scanned again (never delivered twice: it
 /// holds no delivered byte).
 Refill refill(PacketReadBuffer& reader, const PacketSource& source)
 {
-    uint8_t* block = reader.block.get();
-    const uint32_t tail = reader.cursor < reader.valid_length ? reader.valid_length - reader.cursor : 0;
-    if (tail > 0 && reader.cursor > 0) {
-        std::memmove(block, block + reader.cursor, tail);
+    const uint8_t* old = reader.data;
+    const uint32_t tail =
+        old != nullptr && reader.cursor < reader.valid_length ? reader.valid_length - reader.cursor : 0;
+    // A tail longer than the lead (a request of more than a few KiB) starts the block instead.
+    uint8_t* block = tail <= kReadLead ? reader.read_position - tail : reader.block.get();
+    if (tail > 0 && block != old + reader.cursor) {
+        std::memmove(block, old + reader.cursor, tail);
     }
+    reader.data = block;
     reader.cursor = 0;
     reader.valid_length = tail;
     const size_t room = std::min<size_t>(reader.capacity - tail, kReadSliceSize);
@@ -55,7 +64,7 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
 /// of the file the tail stays where it is and becomes the start of the data.
 Refill refill_ahead(PacketReadBuffer& reader)
 {
-    uint8_t* data = reader.ahead_data;
+    uint8_t* data = reader.data;
     const uint32_t tail = data != nullptr && reader.cursor < reader.valid_length
                               ? reader.valid_length - reader.cursor
                               : 0;
@@ -64,13 +73,13 @@ Refill refill_ahead(PacketReadBuffer& reader)
     if (!reader.ahead->take_next(tail_bytes, tail, next)) {
         reader.read_failed = reader.ahead->read_failed(reader.read_error);
         if (data != nullptr) {
-            reader.ahead_data = data + reader.cursor;
+            reader.data = data + reader.cursor;
         }
         reader.cursor = 0;
         reader.valid_length = tail;
         return Refill::empty;
     }
-    reader.ahead_data = next.data;
+    reader.data = next.data;
     reader.cursor = 0;
     reader.valid_length = static_cast<uint32_t>(next.length);
     reader.bytes_read += next.new_bytes;
@@ -147,10 +156,14 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         if (capacity > UINT32_MAX) {
             return 0;
         }
-        reader.block.reset(new (std::nothrow) uint8_t[capacity]);
+        reader.block.reset(new (std::nothrow) uint8_t[kReadLead + kReadAlignment + capacity]);
         if (!reader.block) {
             return 0;
         }
+        const uintptr_t lead_end = reinterpret_cast<uintptr_t>(reader.block.get()) + kReadLead;
+        reader.read_position = reader.block.get() + kReadLead +
+                               (kReadAlignment - lead_end % kReadAlignment) % kReadAlignment;
+        reader.data = nullptr;
         reader.capacity = static_cast<uint32_t>(capacity);
         reader.cursor = reader.capacity;
         reader.valid_length = reader.capacity;
@@ -235,7 +248,7 @@ bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
         return false;
     }
     reader.ahead = std::move(ahead);
-    reader.ahead_data = nullptr;
+    reader.data = nullptr;
     reader.cursor = 0;
     reader.valid_length = 0;
     reader.awaiting_more = false;
@@ -245,7 +258,8 @@ bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 void release_read_buffer(PacketReadBuffer& reader)
 {
     reader.ahead.reset();
-    reader.ahead_data = nullptr;
+    reader.data = nullptr;
+    reader.read_position = nullptr;
     reader.block.reset();
 }
 

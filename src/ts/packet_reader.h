@@ -32,8 +32,8 @@ struct PacketSource {
 /// The read block of one worker and source. Before the first call only `capacity` is set.
 struct PacketReadBuffer {
     std::unique_ptr<uint8_t[]> block;  ///< allocated by the first read_packet call
-    /// The read buffer size asked for; the first read_packet call sets it to the size of the
-    /// block, which is never larger than a read slice and the tail it keeps.
+    /// The read buffer size asked for; the first read_packet call sets it to the most bytes the
+    /// block holds at a time, never more than a read slice and the tail it keeps.
     uint32_t capacity = 0;
     uint32_t cursor = 0;        ///< offset of the first byte not yet delivered
     uint32_t valid_length = 0;  ///< valid bytes from the start of the block
@@ -42,10 +42,15 @@ struct PacketReadBuffer {
     /// The last scan stopped at a possible packet start whose confirming sync byte has not been
     /// read yet: the next call reads before scanning again.
     bool awaiting_more = false;
+    /// Where the valid bytes start (null before the first read): inside `block`, or inside a
+    /// slice of the read-ahead ring.
+    uint8_t* data = nullptr;
+    /// Where a read into `block` goes: a page boundary, so that the system copies whole cache
+    /// lines; the kept tail lies just before it.
+    uint8_t* read_position = nullptr;
     /// A file read on a thread of its own (start_read_ahead): its slices then take the place
-    /// of `block`, and `ahead_data` is where the valid bytes start (null before the first).
+    /// of `block`.
     std::unique_ptr<ReadAhead> ahead;
-    uint8_t* ahead_data = nullptr;
     /// A read from the source failed (not the end of the input): read_packet then answers 0
     /// like at the end, and the caller reports it. `read_error` is the OS error code.
     bool read_failed = false;
@@ -54,10 +59,7 @@ struct PacketReadBuffer {
 
 /// Where the reader's valid bytes start: `cursor`, `valid_length` and delivered packets are
 /// relative to it. Null before the first read.
-inline const uint8_t* read_data(const PacketReadBuffer& reader)
-{
-    return reader.ahead ? reader.ahead_data : reader.block.get();
-}
+inline const uint8_t* read_data(const PacketReadBuffer& reader) { return reader.data; }
 
 /// Reads `handle`, a regular file, on a thread of its own from now on (call it before the first
 /// read_packet, with the file at its start position). False, and nothing changes, when the

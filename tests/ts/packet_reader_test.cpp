@@ -431,8 +431,10 @@ TEST_F(FileReading, ARunLeavesTheBlockAloneWhileTheNextPacketIsInIt)
     }
     EXPECT_EQ(delivered, 2000u);
     EXPECT_GT(runs_in_block, 0);  // a read slice ends inside a packet: its first packet waits
-    // However large the read buffer asked for, the block holds one read and the kept tail.
+    // However large the read buffer asked for, the block holds one read and the kept tail, and
+    // reads go to a page boundary.
     EXPECT_LE(reader.capacity, kReadSliceSize + 192);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(reader.read_position) % 4096, 0u);
     release_read_buffer(reader);
     platform::close_handle(handle);
 }
