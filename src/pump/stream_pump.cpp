@@ -158,24 +158,30 @@ void close_pump(StreamPump& pump)
     slot.finished = true;
 }
 
-/// After the clocks took a value from the packet: marks it when it starts a clock for the first
-/// time (the caption TS keeps it) and runs the PTS hook.
-void take_clock_updates(StreamPump& pump, PumpPacket& packet, const ClockUpdates& updates)
+/// Marks the packet when it starts one of the clocks for the first time (the caption TS keeps
+/// it).
+void mark_first_clocks(StreamPump& pump, PumpPacket& packet, const ClockUpdates& updates)
+{
+    if (updates.pcr && pump.first_pcr) {
+        pump.first_pcr = false;
+        packet.marked = true;
+    }
+    if (updates.pts && pump.first_pts) {
+        pump.first_pts = false;
+        packet.marked = true;
+    }
+    if (updates.dts && pump.first_dts) {
+        pump.first_dts = false;
+        packet.marked = true;
+    }
+}
+
+/// After the clocks took a value from the packet: the first-clock marks and the PTS hook.
+inline void take_clock_updates(StreamPump& pump, PumpPacket& packet, const ClockUpdates& updates)
 {
     packet.pts_updated = updates.pts;
-    if (pump.hooks.mark_first_clocks) {
-        if (updates.pcr && pump.first_pcr) {
-            pump.first_pcr = false;
-            packet.marked = true;
-        }
-        if (updates.pts && pump.first_pts) {
-            pump.first_pts = false;
-            packet.marked = true;
-        }
-        if (updates.dts && pump.first_dts) {
-            pump.first_dts = false;
-            packet.marked = true;
-        }
+    if (pump.hooks.mark_first_clocks && (pump.first_pcr || pump.first_pts || pump.first_dts)) {
+        mark_first_clocks(pump, packet, updates);
     }
     if (packet.pts_updated && pump.hooks.after_pts_update != nullptr) {
         pump.hooks.after_pts_update(pump, packet);
