@@ -200,6 +200,12 @@ for i in "${!labels[@]}"; do
   fi
   measured=$(row_sums "$i" "${environments[$i]}")
   if [ "$measured" = "${reference_sum[$key]}" ]; then byte_check[$i]=same; else byte_check[$i]=DIFFERENT; fi
+  # A mode that wrote nothing (no caption text, no caption TS, no stream) measured no work.
+  empty_text=d41d8cd98f00b204e9800998ecf8427e
+  if { [ -n "${outputs[$i]}" ] && [ "${measured%%/*}" = - ]; } ||
+     { [ "${kinds[$i]}" = display ] && [ "${measured#*/}" = "$empty_text" ]; }; then
+    byte_check[$i]=NO-OUTPUT
+  fi
 done
 
 # --- the timed rounds ------------------------------------------------------------------------
@@ -264,7 +270,8 @@ for i in "${!labels[@]}"; do
   printf "$format" "${labels[$i]}" "$rate" "$(printf '%.2f' "$ratio")" "$target $verdict" \
     "$cpu_rate" "$cpu_ratio" "$ns" "$memory" "${byte_check[$i]}"
 done
-echo "(bytes: output and console text equal those of a one-thread reference run with -bufsize 48128)"
+echo "(bytes: output and console text equal those of a one-thread reference run with -bufsize 48128;"
+echo " NO-OUTPUT: the row wrote no stream, caption TS or caption text, so it measured no work)"
 
 # --- instructions per packet -----------------------------------------------------------------
 if [ "$callgrind" = 1 ]; then
