@@ -20,8 +20,14 @@ ReadAhead::~ReadAhead()
         return;
     }
     released_.store(released_.load() | kFinal);
-    released_.notify_one();
+    wake();
     thread_.join();
+}
+
+void ReadAhead::wake()
+{
+    std::lock_guard<std::mutex> lock(sleep_lock_);
+    woken_.notify_all();
 }
 
 uint8_t* ReadAhead::slice(uint32_t index) const
@@ -57,12 +63,11 @@ bool ReadAhead::take_next(const uint8_t* tail, size_t tail_length, ReadAheadByte
             return false;  // every slice read has been taken
         }
         // The ring is empty: sleep until the thread has read half of it, or has ended.
+        std::unique_lock<std::mutex> lock(sleep_lock_);
         worker_sleeps_.store(true);
-        filled = filled_.load();
-        if ((filled & ~kFinal) == taken_ && (filled & kFinal) == 0) {
-            filled_.wait(filled);
-        }
+        woken_.wait(lock, [this] { return filled_.load() != taken_; });
         worker_sleeps_.store(false);
+        lock.unlock();
         filled = filled_.load(std::memory_order_acquire);
     }
     // The tail may lie in the slice handed over last time: it is copied before that slice goes
@@ -78,7 +83,7 @@ bool ReadAhead::take_next(const uint8_t* tail, size_t tail_length, ReadAheadByte
     // Every slice before this one goes back.
     released_.store(taken_);
     if (reader_sleeps_.load() && (filled & ~kFinal) - taken_ <= kReadAheadSliceCount - kWakeBatch) {
-        released_.notify_one();
+        wake();
     }
     ++taken_;
     return true;
@@ -99,12 +104,11 @@ void ReadAhead::read_slices()
         uint32_t released = released_.load(std::memory_order_acquire);
         while ((released & kFinal) == 0 && filled - released >= kReadAheadSliceCount) {
             // The ring is full: sleep until the worker has given half of it back, or closes.
+            std::unique_lock<std::mutex> lock(sleep_lock_);
             reader_sleeps_.store(true);
-            released = released_.load();
-            if ((released & kFinal) == 0 && filled - released >= kReadAheadSliceCount) {
-                released_.wait(released);
-            }
+            woken_.wait(lock, [this, released] { return released_.load() != released; });
             reader_sleeps_.store(false);
+            lock.unlock();
             released = released_.load(std::memory_order_acquire);
         }
         if ((released & kFinal) != 0) {
@@ -117,14 +121,14 @@ void ReadAhead::read_slices()
             failed_ = status == platform::IoStatus::failed;
             error_code_ = failed_ ? platform::last_error() : 0;
             filled_.store(filled | kFinal);
-            filled_.notify_one();
+            wake();
             return;
         }
         lengths_[filled % kReadAheadSliceCount] = got;
         ++filled;
         filled_.store(filled);
         if (worker_sleeps_.load() && filled - released >= kWakeBatch + 1) {
-            filled_.notify_one();
+            wake();
         }
     }
 }

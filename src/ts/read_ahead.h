@@ -2,16 +2,18 @@
 // Reading a regular file on a thread of its own, a ring of slices ahead of the worker that walks
 // its packets. One thread fills the slices in file order, the worker takes them in the same
 // order: a single-producer single-consumer ring whose two counters are the only shared state.
-// Neither side takes a lock; a side sleeps only when the ring is full (the reader) or empty (the
-// worker), and is woken once half the ring is ready for it again, so a long run costs a few
-// wake-ups per megabyte instead of several per slice.
+// Neither side takes a lock to hand a slice over; a side sleeps (on a condition variable) only
+// when the ring is full (the reader) or empty (the worker), and is woken once half the ring is
+// ready for it again, so a long run costs a few wake-ups per ring instead of several per slice.
 //
 // Only for regular files: a read from one always comes back, so the thread can always be
 // stopped. Pipes, standard input and tuners are read by the worker itself.
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "platform/file.h"
 #include "platform/thread.h"
@@ -60,6 +62,9 @@ private:
 
     void read_slices();
     uint8_t* slice(uint32_t index) const;
+    /// Wakes the other side: under the lock, so that a side between its last look at the
+    /// counters and its wait cannot miss it.
+    void wake();
 
     size_t slice_size_;
     platform::NativeHandle handle_ = platform::kClosedHandle;
@@ -70,10 +75,12 @@ private:
     std::atomic<uint32_t> filled_{0};
     /// Slices the worker gave back (written by the worker only), kFinal when it closes.
     std::atomic<uint32_t> released_{0};
-    /// A side about to sleep says so, so that the other side wakes it; without a sleeper
-    /// nothing is signalled at all.
+    /// A side about to sleep says so (under `sleep_lock_`), so that the other side wakes it;
+    /// without a sleeper nothing is signalled and no lock is taken.
     std::atomic<bool> worker_sleeps_{false};
     std::atomic<bool> reader_sleeps_{false};
+    std::mutex sleep_lock_;
+    std::condition_variable woken_;
     uint32_t taken_ = 0;   ///< the worker's own count of slices taken
     bool failed_ = false;  ///< set by the thread before it publishes kFinal
     int error_code_ = 0;
