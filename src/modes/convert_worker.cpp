@@ -44,8 +44,6 @@ struct Conversion {
     int64_t clear_time = 1;  ///< PTS of the next management data and clearing statement
 };
 
-bool stopping() { return stop_requested.load() != 0 || stop_reason.load() != 0; }
-
 /// The PID definitions of -piddef; items left out are named.
 void apply_pid_definitions(Conversion& conversion)
 {
@@ -137,8 +135,8 @@ bool emit(Conversion& conversion, CaptionEncoderState& state, int step)
     (void)emit_conversion_packets(state, step, *conversion.output.writer, &cut);
     if (cut > 0) {
         close_status_line();
-        print_message(520, "－ 字幕が長すぎるため%zuバイトを省きました %s\n", cut,
-                      clock_text(state.start_time).c_str());
+        print_message(520, "－ 字幕が長すぎるため%" PRIu64 "バイトを省きました %s\n",
+                      static_cast<uint64_t>(cut), clock_text(state.start_time).c_str());
         line_closed = true;
     }
     return check_worker_output(conversion.slot, conversion.output);
@@ -216,7 +214,7 @@ void convert_entries(Conversion& conversion)
     CaptionEncoderState& statement = conversion.statement;
     for (;;) {
         platform::pump_messages();
-        if (stopping()) {
+        if (stop_asked()) {
             return;
         }
         const bool entry_read = read_entry(conversion);
@@ -238,7 +236,7 @@ void convert_entries(Conversion& conversion)
         }
         conversion.clear_time = statement.end_time;
         report_entry(conversion);
-        if (stopping()) {
+        if (stop_asked()) {
             return;
         }
     }
