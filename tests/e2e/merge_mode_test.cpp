@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -325,10 +324,14 @@ TEST_F(MergeMode, ItemsThatAreLateOrOutliveTheMainStream)
         EXPECT_EQ(pes_list(merged, kCaptionPid).size(), c.inserted);
         EXPECT_EQ(without_pid(merged, kCaptionPid), main);
         // One caption line per handed-over item, never repeated once the main stream ended.
-        const std::regex line("－ CAPTION PTS ");
-        const auto lines = std::distance(
-            std::sregex_iterator(run.out.begin(), run.out.end(), line), std::sregex_iterator());
-        EXPECT_EQ(static_cast<size_t>(lines), 2 * c.captions.size()) << run.out;
+        // Counted as plain text: in the Windows builds' code page "－" ends in 0x7C, a regex '|'.
+        const std::string line = "－ CAPTION PTS ";
+        size_t lines = 0;
+        for (size_t at = run.out.find(line); at != std::string::npos;
+             at = run.out.find(line, at + line.size())) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 2 * c.captions.size()) << run.out;
         // Every caption changes the text (they alternate): one printed text each.
         EXPECT_EQ(run.exit_code, static_cast<int>(c.inserted + c.captions.size())) << run.out;
     }
