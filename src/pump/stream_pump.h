@@ -85,7 +85,7 @@ struct PumpHooks {
     /// table, PMT or caption PID): the pump skips the dispatch call for those (extract, display).
     bool skip_plain_pids = false;
     /// The dispatch selects every packet of a plain PID and does nothing else with it: the pump
-    /// selects those itself without the call (filter, through).
+    /// selects those itself without the call (filter, through, merge's main stream).
     bool select_plain_pids = false;
 };
 
