@@ -129,15 +129,19 @@ void run_stages(benchmark::State& state, Stages stages)
 {
     const std::vector<uint8_t>& stream = stream_bytes(static_cast<size_t>(state.range(0)));
     qv::PacketReadBuffer reader;
+    // The stream lies where a read would have put it: behind a lead of room for the kept tail.
+    constexpr size_t kLead = 4096;
     reader.capacity = static_cast<uint32_t>(stream.size());
-    reader.block.reset(new uint8_t[stream.size()]);
+    reader.block.reset(new uint8_t[kLead + stream.size()]);
+    reader.read_position = reader.block.get() + kLead;
     qv::TunerReceiveBuffer empty;  // in-memory source: nothing more to read
     const qv::PacketSource source{qv::platform::kClosedHandle, &empty};
     int64_t packets = 0;
     int64_t drops = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        std::memcpy(reader.block.get(), stream.data(), stream.size());
+        std::memcpy(reader.read_position, stream.data(), stream.size());
+        reader.data = reader.read_position;
         reader.cursor = 0;
         reader.valid_length = static_cast<uint32_t>(stream.size());
         reader.awaiting_more = false;

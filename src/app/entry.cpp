@@ -2,15 +2,16 @@
 
 #include <string>
 
-#include "app/console_control.h"
 #include "app/command_line.h"
-#include "base/console_output.h"
+#include "app/console_control.h"
 #include "app/process_environment.h"
 #include "app/run_pass.h"
-#include "pump/stream_pump.h"
 #include "app/usage.h"
+#include "base/console_output.h"
 #include "platform/console.h"
+#include "platform/environment.h"
 #include "platform/file.h"
+#include "pump/stream_pump.h"
 
 namespace qv {
 namespace {
@@ -127,6 +128,9 @@ int run_program(int argc, char** argv, const PassRunner& run)
     }
     RunConfig config;
     scan_arguments(config, argc, argv);
+    std::string io_threads;
+    config.io_threads =
+        platform::environment_value("QV_IO_THREADS", io_threads) && io_threads == "1";
     if (config.no_progress) {
         console_flags |= kNoProgress;
     }

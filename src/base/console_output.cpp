@@ -131,7 +131,8 @@ void print_status_line(std::string_view text)
     if (g_status_lines.size() >= kStatusGatherLimit - 512) {
         write_status_lines_locked();
     }
-    line_closed = false;
+    // The lock orders it for the threads that read it under the lock as well.
+    line_closed.store(false, std::memory_order_relaxed);
 }
 
 void flush_status_lines()

@@ -53,16 +53,18 @@ void dispatch_filter(StreamPump& pump, PumpPacket& packet)
 {
     const RunConfig& config = *pump.config;
     const uint16_t pid = packet.state->pid;
-    if (!pump.plain_pid[pid]) {
-        if (ProgramEntry* program = find_program_by_pmt_pid(*pump.context, pid)) {
-            if (program->program_number == 0) {
-                // The network PID (NIT) is listed like a PMT PID but carries no PMT: copy it.
-                packet.selected = true;
-                return;
-            }
-            rebuild_pmt(pump, packet, *program);
+    if (pump.plain_pid[pid]) {
+        packet.selected = true;  // what the table dispatch makes of a plain PID
+        return;
+    }
+    if (ProgramEntry* program = find_program_by_pmt_pid(*pump.context, pid)) {
+        if (program->program_number == 0) {
+            // The network PID (NIT) is listed like a PMT PID but carries no PMT: copy it.
+            packet.selected = true;
             return;
         }
+        rebuild_pmt(pump, packet, *program);
+        return;
     }
     const TableDispatch table = dispatch_tables(pump, packet);
     switch (table.kind) {
@@ -98,6 +100,7 @@ int32_t run_filter_worker(WorkerArgs* args)
     hooks.take_packet = take_caption_packet;
     hooks.user = &counters;
     hooks.delete_empty_output = false;
+    hooks.select_plain_pids = true;
     return run_stream_pump(args, 0, hooks);
 }
 

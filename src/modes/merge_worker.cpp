@@ -123,6 +123,24 @@ void hand_over_item(StreamPump& pump, PumpPacket& packet)
 
 // --- thread 0: the main stream -----------------------------------------------------------------
 
+/// ticks_since_first of a clock, worked out again only when the values it depends on moved:
+/// the insertion check asks it before every packet of the main stream.
+struct TicksSinceFirst {
+    uint64_t first_value = UINT64_MAX;
+    uint64_t value = UINT64_MAX;
+    int64_t ticks = 0;
+
+    int64_t of(const ClockTracker& clock)
+    {
+        if (clock.value != value || clock.first_value != first_value) {
+            first_value = clock.first_value;
+            value = clock.value;
+            ticks = ticks_since_first(clock);
+        }
+        return ticks;
+    }
+};
+
 /// What thread 0 keeps besides the pump's state.
 struct MergeMain {
     explicit MergeMain(WorkerArgs& args) : pmt_counters(&args.merge_states[0]) {}
@@ -135,6 +153,8 @@ struct MergeMain {
     /// A PMT of the main TS went out: before it no receiver would know an inserted item's PID.
     bool announced = false;
     std::array<bool, kPidCount> clash_reported = {};
+    TicksSinceFirst caption_ticks;  ///< of the caption stream's PTS clock
+    TicksSinceFirst main_ticks;     ///< of the main stream's PTS clock
 };
 
 MergeMain& merge_main(StreamPump& pump) { return *static_cast<MergeMain*>(pump.hooks.user); }
@@ -319,7 +339,8 @@ void check_insertion(StreamPump& pump, PumpPacket& /*packet*/)
     // stream's first PTS too. Until the main stream has a PTS there is nothing to place on.
     const ClockTracker& caption = args.slots[kCaptionSlot].context->pts_clock;
     const ClockTracker& main = pump.context->pts_clock;
-    if (main.first_value == 0 || ticks_since_first(caption) >= ticks_since_first(main)) {
+    MergeMain& side = merge_main(pump);
+    if (main.first_value == 0 || side.caption_ticks.of(caption) >= side.main_ticks.of(main)) {
         return;  // not yet
     }
     insert_item(pump);
@@ -376,6 +397,7 @@ int32_t run_merge_main_worker(WorkerArgs* args)
         hooks.after_loop = insert_held_item;
         hooks.user = &main;
         hooks.delete_empty_output = false;  // the merged stream stays, even with nothing inserted
+        hooks.select_plain_pids = true;
         result = run_stream_pump(args, kMainSlot, hooks);
     }
     finish_merge_side(*args, kMainSlot);

@@ -9,7 +9,9 @@ namespace {
 /// The tables are tracked (clocks, TOT text, caption PIDs); every packet in range is written.
 void dispatch_through(StreamPump& pump, PumpPacket& packet)
 {
-    (void)dispatch_tables(pump, packet);
+    if (!pump.plain_pid[packet.state->pid]) {
+        (void)dispatch_tables(pump, packet);
+    }
     packet.selected = true;
 }
 
@@ -21,6 +23,7 @@ int32_t run_through_worker(WorkerArgs* args)
     hooks.dispatch = dispatch_through;
     hooks.progress_every_packet = true;
     hooks.delete_empty_output = false;
+    hooks.select_plain_pids = true;
     return run_stream_pump(args, 0, hooks);
 }
 

@@ -12,6 +12,8 @@ std::string executable_path();
 /// The temporary directory with a trailing separator (Windows GetTempPathA; POSIX $TMPDIR or
 /// /tmp).
 std::string temp_directory();
+/// The value of the environment variable `name`; false when it is not set.
+[[nodiscard]] bool environment_value(const char* name, std::string& value);
 /// The path separator that joins directory and name ('\\' on Windows, '/' on POSIX).
 char path_separator();
 /// True for characters that end a directory part of a path ('\\' and '/' on Windows, '/' on

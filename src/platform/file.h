@@ -29,8 +29,15 @@ void close_handle(NativeHandle& handle);  ///< closes and sets kClosedHandle; cl
 /// Reads up to `size` bytes; `got` is 0 at end of file. A pipe whose writer closed reports
 /// broken_pipe (POSIX: a pipe or FIFO at end of data reports ok with 0 bytes, like a file).
 IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got);
+/// read_file for a regular file or block device, whose reads never wait for a writer: no
+/// readiness wait comes before the read (one system call per read).
+IoStatus read_regular_file(NativeHandle handle, void* data, size_t size, size_t& got);
 /// Writes `size` bytes, retrying short writes; `written` counts what reached the file.
 [[nodiscard]] bool write_file(NativeHandle handle, const void* data, size_t size, size_t& written);
+/// Writes `first_size` bytes at `first` and then `second_size` bytes at `second` as write_file
+/// would write them one after the other, in one call where the system allows it.
+[[nodiscard]] bool write_file_pair(NativeHandle handle, const void* first, size_t first_size,
+                                   const void* second, size_t second_size, size_t& written);
 /// Moves the file position; `position` receives the new position from the start.
 [[nodiscard]] bool seek_file(NativeHandle handle, int64_t offset, SeekOrigin origin,
                              int64_t& position);

@@ -49,6 +49,11 @@ struct RunConfig {
     bool loop_enabled = false;
     int32_t loop_count = 0;
     bool no_delete = false;
+    /// A file source is read and a file output written on threads of their own (environment
+    /// variable QV_IO_THREADS=1): pays only where a core is free for them. Otherwise each worker
+    /// reads and writes on its own thread, and only an output that may stall (a pipe, a
+    /// terminal) has a writer thread.
+    bool io_threads = false;
 };
 
 /// The read buffer size a worker uses: the -bufsize value, or 104857600 when that is below

@@ -11,6 +11,7 @@
 #include "base/console_output.h"
 #include "external/plugin_host.h"
 #include "platform/console.h"
+#include "pump/progress_line.h"
 #include "ts/packet_header.h"
 #include "ts/stream_clock.h"
 
@@ -92,7 +93,7 @@ void open_output(StreamPump& pump)
     const bool live = pump.slot->sync || pump.source_kind == SourceKind::pipe ||
                       pump.source_kind == SourceKind::standard_input ||
                       pump.source_kind == SourceKind::tuner;
-    open_worker_output(*pump.slot, pump.output, live);
+    open_worker_output(*pump.slot, pump.output, live, pump.config->io_threads);
 }
 
 bool source_usable(const StreamPump& pump)
@@ -167,16 +168,10 @@ void close_pump(StreamPump& pump)
     }
 }
 
-/// Feeds the clocks and marks the packet when it starts a clock for the first time (the caption
-/// TS keeps it).
-void update_clocks(StreamPump& pump, PumpPacket& packet)
+/// Marks the packet when it starts one of the clocks for the first time (the caption TS keeps
+/// it).
+void mark_first_clocks(StreamPump& pump, PumpPacket& packet, const ClockUpdates& updates)
 {
-    const ClockUpdates updates =
-        update_stream_clocks(*pump.context, *packet.state, pump.hooks.pes_clocks_at_pes_start);
-    packet.pts_updated = updates.pts;
-    if (!pump.hooks.mark_first_clocks) {
-        return;
-    }
     if (updates.pcr && pump.first_pcr) {
         pump.first_pcr = false;
         packet.marked = true;
@@ -188,6 +183,18 @@ void update_clocks(StreamPump& pump, PumpPacket& packet)
     if (updates.dts && pump.first_dts) {
         pump.first_dts = false;
         packet.marked = true;
+    }
+}
+
+/// After the clocks took a value from the packet: the first-clock marks and the PTS hook.
+inline void take_clock_updates(StreamPump& pump, PumpPacket& packet, const ClockUpdates& updates)
+{
+    packet.pts_updated = updates.pts;
+    if (pump.hooks.mark_first_clocks && (pump.first_pcr || pump.first_pts || pump.first_dts)) {
+        mark_first_clocks(pump, packet, updates);
+    }
+    if (packet.pts_updated && pump.hooks.after_pts_update != nullptr) {
+        pump.hooks.after_pts_update(pump, packet);
     }
 }
 
@@ -233,197 +240,65 @@ void pace_output(StreamPump& pump)
              context.wall_clock.current_seconds < context.pts_clock.current_seconds);
 }
 
-/// A console line of pieces with " , " between the non-empty ones, built without allocating:
-/// through mode builds one per packet.
-class JoinedLine {
-public:
-    explicit JoinedLine(std::string_view lead) { append(lead); }
-
-    void add(std::string_view piece)
-    {
-        if (piece.empty()) {
-            return;
-        }
-        if (pieces_++ > 0) {
-            append(" , ");
-        }
-        append(piece);
-    }
-    void append(std::string_view text)
-    {
-        const size_t count = std::min(text.size(), sizeof text_ - 1 - length_);
-        std::memcpy(text_ + length_, text.data(), count);
-        length_ += count;
-    }
-    std::string_view text() const { return {text_, length_}; }
-    const char* c_str()
-    {
-        text_[length_] = '\0';
-        return text_;
-    }
-
-private:
-    char text_[320];
-    size_t length_ = 0;
-    int pieces_ = 0;
-};
-
-/// Writes `value` in decimal with at least `width` digits (zero-filled) at `out`; returns the
-/// characters written (at most 20). The progress line is built once per packet in through mode,
-/// where printf's cost would dominate.
-size_t put_decimal(char* out, uint64_t value, int width)
-{
-    char digits[20];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0 && count < sizeof digits);
-    while (count < static_cast<size_t>(width) && count < sizeof digits) {
-        digits[count++] = '0';
-    }
-    for (size_t i = 0; i < count; ++i) {
-        out[i] = digits[count - 1 - i];
-    }
-    return count;
-}
-
-/// Writes `value` in upper-case hexadecimal at `out`; returns the characters written (1 to 16).
-size_t put_hex(char* out, uint64_t value)
-{
-    char digits[16];
-    size_t count = 0;
-    do {
-        digits[count++] = "0123456789ABCDEF"[value & 0x0F];
-        value >>= 4;
-    } while (value != 0);
-    for (size_t i = 0; i < count; ++i) {
-        out[i] = digits[count - 1 - i];
-    }
-    return count;
-}
-
-/// "PCR h:mm:ss.mmm" of a clock time.
-std::string_view clock_piece(char (&buffer)[48], const ClockTime& time)
-{
-    if (time.hours < 0 || time.minutes < 0 || time.seconds < 0 || time.milliseconds < 0) {
-        const int length = std::snprintf(buffer, sizeof buffer, "PCR %d:%02d:%02d.%03d",
-                                         time.hours, time.minutes, time.seconds,
-                                         time.milliseconds);
-        return {buffer, length < 0 ? 0 : std::min<size_t>(static_cast<size_t>(length), 47)};
-    }
-    size_t length = 0;
-    std::memcpy(buffer, "PCR ", 4);
-    length = 4;
-    length += put_decimal(buffer + length, static_cast<uint64_t>(time.hours), 1);
-    buffer[length++] = ':';
-    length += put_decimal(buffer + length, static_cast<uint64_t>(time.minutes), 2);
-    buffer[length++] = ':';
-    length += put_decimal(buffer + length, static_cast<uint64_t>(time.seconds), 2);
-    buffer[length++] = '.';
-    length += put_decimal(buffer + length, static_cast<uint64_t>(time.milliseconds), 3);
-    return {buffer, length};
-}
-
-void report_progress(StreamPump& pump, PumpPacket& packet)
-{
-    if (!packet.drop && pump.hooks.progress_every_packet && !progress_visible()) {
-        // Through's per-packet line: nothing to show, so no position lookup either.
-        pump.packets_since_progress = 0;
-        return;
-    }
-    char percent_text[16];
-    char offset_text[24];
-    char pcr_text[48];
-    std::string_view percent;
-    std::string_view offset;
-    const int64_t position = packet_position(pump, packet.data);
-    if (position >= 0) {
-        pump.progress_position = position;
-        std::memcpy(offset_text, "+0x", 3);
-        offset = {offset_text, 3 + put_hex(offset_text + 3, static_cast<uint64_t>(position))};
-        const int64_t share = pump.total_size > 0 ? position * 100 / pump.total_size : 0;
-        const size_t digits =
-            put_decimal(percent_text, static_cast<uint64_t>(share > 100 ? 100 : share), 1);
-        std::memcpy(percent_text + digits, " %", 2);
-        percent = {percent_text, digits + 2};
-    }
-    const std::string_view pcr = clock_piece(pcr_text, current_clock(pump).current_time);
-    if (packet.drop) {
-        if (pump.config->report_drops) {
-            close_status_line();
-            JoinedLine tail("");
-            tail.add(pcr);
-            tail.add(pump.tot_text);
-            tail.add(offset);
-            print_message(520, "DROP : PID 0x%04X , %" PRId64 " Drop , %s \r\n",
-                          packet.state->pid, packet.state->drops, tail.c_str());
-            line_closed = true;
-        }
-        if (pump.hooks.progress_every_packet) {
-            pump.args->result_count.fetch_add(1);
-        }
-        return;
-    }
-    JoinedLine line("－ ");
-    line.add(percent);
-    line.add(pcr);
-    line.add(pump.tot_text);
-    line.add(offset);
-    line.append("\r");
-    print_status_line(line.text());
-    pump.packets_since_progress = 0;
-}
-
-void handle_packet(StreamPump& pump, const uint8_t* data)
+/// One packet through every step of the pump. Inlined into the loop: most packets take no
+/// step beyond the header, the continuity counter and a few tests. With `kOptional` false the
+/// steps that PacketSteps::optional covers are left out, tests included (most passes).
+template <bool kOptional>
+[[gnu::always_inline]] inline void handle_packet(StreamPump& pump, const uint8_t* data)
 {
     PumpPacket packet;
     packet.data = data;
     packet.state = parse_packet(*pump.context, data);
-    if (packet.state == nullptr || !packet.state->header_valid) {
-        return;
+    if (packet.state == nullptr) {
+        return;  // no PID state is returned for a header that did not parse
     }
-    if (pump.hooks.take_packet != nullptr && pump.hooks.take_packet(pump, packet)) {
-        if (pump.slot->sync) {
+    const PacketSteps& steps = pump.steps;
+    // Whether the PID is plain is read once: no hook before the dispatch changes it.
+    const bool plain = pump.plain_pid[packet.state->pid];
+    if (pump.hooks.take_packet != nullptr && !plain && pump.hooks.take_packet(pump, packet)) {
+        if (kOptional && steps.pacing) {
             pace_output(pump);
         }
-        if (pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty()) {
+        if (kOptional && steps.plugins) {
             offer_packet_to_plugins(*pump.args->plugin_host, data);
         }
         return;
     }
     packet.drop = check_continuity(*pump.context, *packet.state);
-    update_clocks(pump, packet);
-    if (packet.pts_updated && pump.hooks.after_pts_update != nullptr) {
-        pump.hooks.after_pts_update(pump, packet);
+    if (has_clock_values(*packet.state, pump.hooks.pes_clocks_at_pes_start)) {
+        const ClockUpdates updates =
+            update_stream_clocks(*pump.context, *packet.state, pump.hooks.pes_clocks_at_pes_start);
+        if (updates.pcr || updates.pts || updates.dts) {
+            take_clock_updates(pump, packet, updates);
+        }
     }
-    if (!pump.ranges_active || in_range(pump)) {
-        if (pump.hooks.dispatch != nullptr &&
-            !(pump.hooks.skip_plain_pids && pump.plain_pid[packet.state->pid])) {
+    if (!kOptional || !pump.ranges_active || in_range(pump)) {
+        if (plain && pump.hooks.select_plain_pids) {
+            packet.selected = true;
+        } else if (pump.hooks.dispatch != nullptr && !(plain && pump.hooks.skip_plain_pids)) {
             pump.hooks.dispatch(pump, packet);
         }
     } else {
         packet.marked = false;  // a packet outside the ranges is neither written nor dispatched
     }
-    if (pump.slot->sync) {
+    if (kOptional && steps.pacing) {
         pace_output(pump);
     }
-    if (pump.hooks.before_write != nullptr) {
+    if (kOptional && pump.hooks.before_write != nullptr) {
         pump.hooks.before_write(pump, packet);
     }
-    if ((packet.selected || packet.marked) && pump.output.kind != OutputKind::none) {
+    if ((packet.selected || packet.marked) && steps.output) {
         write_pump_packet(pump, data);
     }
-    if (pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty()) {
+    if (kOptional && steps.plugins) {
         offer_packet_to_plugins(*pump.args->plugin_host, data);
     }
-    const bool drop_line = packet.drop && (pump.hooks.progress_every_packet ||
-                                           pump.context->pcr_pid_set[0] != kNoPid);
-    if (drop_line || pump.hooks.progress_every_packet ||
-        pump.packets_since_progress > kProgressSpacing) {
+    if (pump.packets_since_progress > kProgressSpacing ||
+        (kOptional && pump.hooks.progress_every_packet) ||
+        (packet.drop && pump.context->pcr_pid_set[0] != kNoPid)) {
         report_progress(pump, packet);
     }
-    if (pump.hooks.after_packet != nullptr) {
+    if (kOptional && pump.hooks.after_packet != nullptr) {
         pump.hooks.after_packet(pump, packet);
     }
 }
@@ -446,27 +321,64 @@ bool next_read_may_wait(const PacketReadBuffer& reader)
            reader.valid_length - reader.cursor <= kPacketSize;
 }
 
+/// True when the loop must end before the next packet (or read): a failed write, the end of the
+/// last range, or a stop request.
+template <bool kOptional = true>
+bool loop_ends(StreamPump& pump)
+{
+    if (pump.output.write_failed) {
+        return true;
+    }
+    if (kOptional && pump.ranges_active && !pump.range_cursor.more &&
+        current_clock(pump).elapsed >= pump.range.end) {
+        return true;
+    }
+    // Every packet and every read that brings none counts towards the next progress line.
+    ++pump.packets_since_progress;
+    return stop_asked();
+}
+
+/// The packets of a run lie back to back; each is handled as if read on its own, with the same
+/// checks before it (the first one's came before the read). True when the loop ends.
+template <bool kOptional>
+bool handle_run(StreamPump& pump, const uint8_t* data, uint32_t count)
+{
+    const uint8_t* const end = data + size_t{count} * kPacketSize;
+    for (const uint8_t* packet = data;;) {
+        handle_packet<kOptional>(pump, packet);
+        packet += kPacketSize;
+        if (packet == end) {
+            return false;
+        }
+        if (loop_ends<kOptional>(pump)) {
+            return true;
+        }
+    }
+}
+
 void pump_packets(StreamPump& pump)
 {
     const bool polled = pump.source_kind == SourceKind::tuner;
-    while (!pump.output.write_failed) {
-        if (pump.ranges_active && !pump.range_cursor.more &&
-            current_clock(pump).elapsed >= pump.range.end) {
-            break;
-        }
+    for (;;) {
         platform::pump_messages();
-        ++pump.packets_since_progress;
-        if (stop_asked()) {
+        if (loop_ends(pump)) {
             break;
         }
         if (next_read_may_wait(pump.reader)) {
             flush_status_lines();  // no progress line is held back while the source is waited for
         }
+        if (pump.steps.output && !next_run_in_block(pump.reader)) {
+            settle_packets(*pump.output.writer);  // the packets written in place may be read over
+            if (pump.output.writer->failed && !check_pump_writer(pump)) {
+                break;
+            }
+        }
         const uint8_t* data = nullptr;
         const uint32_t cursor_before = pump.reader.cursor;
         const uint32_t valid_before = pump.reader.valid_length;
         const bool awaiting_before = pump.reader.awaiting_more;
-        if (read_packet(pump.reader, pump.input, kPacketSize, data) == 0 || data == nullptr) {
+        const uint32_t count = read_packet_run(pump.reader, pump.input, data);
+        if (count == 0 || data == nullptr) {
             // A tuner queue may be empty for a moment. Files, pipes and standard input end when
             // a read brought nothing (standard input at the end of a pipe would otherwise be
             // polled forever); a block without a packet, or a packet cut by the end of the
@@ -495,7 +407,11 @@ void pump_packets(StreamPump& pump)
             }
             continue;
         }
-        handle_packet(pump, data);
+        const bool ended = pump.steps.optional ? handle_run<true>(pump, data, count)
+                                               : handle_run<false>(pump, data, count);
+        if (ended) {
+            break;
+        }
     }
     pump.stopped = true;
 }
@@ -529,15 +445,6 @@ std::string position_text(int64_t position)
     return position < 0 ? std::string() : format_text("+0x%" PRIX64, position);
 }
 
-void write_pump_packet(StreamPump& pump, const uint8_t* packet)
-{
-    if (pump.output.write_failed) {
-        return;
-    }
-    write_packets(*pump.output.writer, packet, kPacketSize);
-    (void)check_pump_writer(pump);
-}
-
 bool check_pump_writer(StreamPump& pump) { return check_worker_output(*pump.slot, pump.output); }
 
 int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& hooks)
@@ -569,8 +476,9 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
         }
         const bool receiving = !pump.tuner || start_tuner_reception(*pump.tuner) == 0;
         pump.reader.capacity = effective_read_buffer_size(*pump.config);
-        if (pump.source_kind == SourceKind::file) {
-            // A file is read on a thread of its own, ahead of the packet work.
+        // A file's reads never wait for a writer (pipes, standard input and tuners do).
+        pump.input.regular_file = pump.source_kind == SourceKind::file;
+        if (pump.input.regular_file && pump.config->io_threads) {
             (void)start_read_ahead(pump.reader, pump.input.handle);
         }
         if (pump.config->duration_spec) {
@@ -578,6 +486,13 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
             pump.range_cursor.text = *pump.config->duration_spec;
             parse_time_ranges(pump.range_cursor, pump.range);
         }
+        pump.steps.pacing = pump.slot->sync;
+        pump.steps.plugins = pump.args->plugin_host != nullptr && !pump.args->plugin_host->empty();
+        pump.steps.output = pump.output.kind != OutputKind::none;
+        pump.steps.optional = pump.steps.pacing || pump.steps.plugins || pump.ranges_active ||
+                              pump.hooks.before_write != nullptr ||
+                              pump.hooks.after_packet != nullptr ||
+                              pump.hooks.progress_every_packet;
         if (receiving) {
             pump_packets(pump);
         }

@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "external/tuner_connection.h"
+#include "platform/file.h"
+#include "pump/progress_line.h"
 #include "pump/time_ranges.h"
 #include "pump/worker_args.h"
 #include "pump/worker_output.h"
-#include "platform/file.h"
 #include "ts/packet_reader.h"
 #include "ts/packet_writer.h"
 
@@ -57,7 +58,8 @@ struct PumpHooks {
     void (*after_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
     /// Right after the header parse; returning true takes the packet out of the pump's steps
     /// (no continuity check, clocks, range gate, dispatch, write, progress line or after_packet):
-    /// it is still paced and offered to plug-ins (filter's caption packets).
+    /// it is still paced and offered to plug-ins (filter's caption packets). Never asked about
+    /// a packet of a plain PID (see skip_plain_pids).
     bool (*take_packet)(StreamPump& pump, PumpPacket& packet) = nullptr;
     /// After the source and output are open, before the first read (merge's main stream waits
     /// for its first caption item here; a tuner starts receiving only after it).
@@ -82,6 +84,19 @@ struct PumpHooks {
     /// The dispatch never selects a packet of a plain PID (one the table dispatch found to be no
     /// table, PMT or caption PID): the pump skips the dispatch call for those (extract, display).
     bool skip_plain_pids = false;
+    /// The dispatch selects every packet of a plain PID and does nothing else with it: the pump
+    /// selects those itself without the call (filter, through, merge's main stream).
+    bool select_plain_pids = false;
+};
+
+/// Per-packet steps that depend only on the pass, decided once before the first packet.
+struct PacketSteps {
+    bool pacing = false;   ///< -sync: paced against the wall clock
+    bool plugins = false;  ///< a plug-in list is offered every packet
+    bool output = false;   ///< there is an output for the selected packets
+    /// Any of pacing, plug-ins, -duration ranges, a before_write or an after_packet hook, a
+    /// progress line per packet: the pump's loop without them leaves their tests out.
+    bool optional = false;
 };
 
 /// The frame of one worker run.
@@ -90,6 +105,7 @@ struct StreamPump {
     WorkerSlot* slot = nullptr;
     const RunConfig* config = nullptr;
     PumpHooks hooks;
+    PacketSteps steps;
 
     StreamContext* context = nullptr;
     SourceKind source_kind = SourceKind::invalid;
@@ -118,6 +134,7 @@ struct StreamPump {
     std::vector<uint16_t> plain_pids;  ///< the PIDs marked in `plain_pid`
     /// File position that the last progress or drop line computed (0 before the first one).
     int64_t progress_position = 0;
+    ProgressLine progress_line;
     bool stopped = false;  ///< the loop has ended (end of input, last range, stop, failure)
 };
 
@@ -140,11 +157,22 @@ const ClockTracker& current_clock(const StreamPump& pump);
 /// "+0x%I64X" of a file position, empty for -1.
 std::string position_text(int64_t position);
 
-/// Hands one 188-byte packet to the output; a failed write ends the pump with one message.
-void write_pump_packet(StreamPump& pump, const uint8_t* packet);
-
 /// After bytes went to `pump.output.writer` by another route (a rebuilt table): a failed write ends
 /// the pump with the same one message. True when the writer has not failed.
 bool check_pump_writer(StreamPump& pump);
+
+/// Hands one 188-byte packet of the pump's read block to the output (written in place: it is
+/// copied or written before the block changes); a failed write ends the pump with one message.
+inline void write_pump_packet(StreamPump& pump, const uint8_t* packet)
+{
+    if (pump.output.write_failed) {
+        return;
+    }
+    PacketWriter& writer = *pump.output.writer;
+    write_packet_in_place(writer, packet);
+    if (writer.failed) {
+        (void)check_pump_writer(pump);
+    }
+}
 
 }  // namespace qv

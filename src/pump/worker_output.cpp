@@ -9,6 +9,19 @@
 namespace qv {
 namespace {
 
+/// Full write buffers gather into large chunks. A regular file is written by the worker itself
+/// unless `writer_thread` asks otherwise; any other output (a pipe, a terminal) may stall, so a
+/// thread of its own writes it and can be given up after a stop request. Without either every
+/// full buffer is written directly.
+void start_chunked_writes(PacketWriter& writer, bool writer_thread)
+{
+    if (!writer_thread && !platform::is_pipe_or_device(writer.handle) &&
+        start_gathered_writes(writer)) {
+        return;
+    }
+    (void)start_write_behind(writer);
+}
+
 void report_write_failure(const WorkerSlot& slot, WorkerOutput& output)
 {
     close_status_line();
@@ -18,7 +31,7 @@ void report_write_failure(const WorkerSlot& slot, WorkerOutput& output)
 
 }  // namespace
 
-void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live)
+void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live, bool writer_thread)
 {
     output.writer = std::make_unique<PacketWriter>();
     slot.writer = output.writer.get();
@@ -36,7 +49,7 @@ void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live)
         if (!console_on_stderr.load()) {
             console_flags &= ~kConsoleTextOn;
         }
-        (void)start_write_behind(*output.writer);
+        start_chunked_writes(*output.writer, writer_thread);
         return;
     }
     if (path.starts_with(kSenderPathPrefix)) {
@@ -62,9 +75,7 @@ void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live)
         return;
     }
     output.created = true;
-    // Writing on a thread of its own overlaps it with reading; without the thread every full
-    // buffer is written directly.
-    (void)start_write_behind(*output.writer);
+    start_chunked_writes(*output.writer, writer_thread);
 }
 
 bool worker_output_usable(const WorkerOutput& output)

@@ -21,8 +21,11 @@ struct WorkerOutput {
 
 /// Opens the slot's output. A file that cannot be created, and a sender that cannot be opened,
 /// say so; the output is then unusable. `live` (a pipe, standard input or tuner source, or
-/// pacing) hands every full buffer on at once instead of gathering large writes.
-void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live);
+/// pacing) hands every full buffer on at once instead of gathering large writes. A file or
+/// standard output is written on a writer thread when it may stall (a pipe, a terminal) or
+/// `writer_thread` asks for it, else by the worker itself.
+void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live,
+                        bool writer_thread = false);
 
 /// True when there is no output or it can take packets.
 bool worker_output_usable(const WorkerOutput& output);

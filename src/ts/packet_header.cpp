@@ -119,33 +119,32 @@ bool parse_pes_header(PesHeaderInfo& info, const uint8_t* pes, size_t available)
 
 bool parse_packet_header(PidState& state, const uint8_t* packet)
 {
-    state.header_valid = false;
-    state.continuity_counter = 0;
-    state.unit_start = false;
-    state.priority = false;
-    state.scrambling = 0;
-    state.adaptation_control = 0;
-    state.payload_offset = 0;
-    state.transport_error = (packet[1] & 0x80) != 0;
+    const uint8_t flags = packet[1];
+    const uint8_t control = packet[3];
+    state.transport_error = (flags & 0x80) != 0;
     if (state.transport_error) {
+        state.header_valid = false;
+        state.continuity_counter = 0;
+        state.unit_start = false;
+        state.priority = false;
+        state.scrambling = 0;
+        state.adaptation_control = 0;
+        state.payload_offset = 0;
         return false;
     }
-    state.unit_start = (packet[1] & 0x40) != 0;
-    state.priority = (packet[1] & 0x20) != 0;
-    state.scrambling = (packet[3] >> 6) & 0x03;
-    state.adaptation_control = (packet[3] >> 4) & 0x03;
-    state.continuity_counter = packet[3] & 0x0F;
+    take_fixed_header(state, flags, control);
 
     const bool has_adaptation = (state.adaptation_control & 0x02) != 0;
-    size_t offset = kPacketHeaderSize;
-    if (state.unit_start || has_adaptation) {
-        offset += 1;  // the pointer_field, or the adaptation_field_length byte
+    state.adaptation_parsed = has_adaptation;
+    if (!has_adaptation && !state.unit_start) {
+        state.payload_offset = kPacketHeaderSize;  // most packets: payload right after the header
+        return true;
     }
-    state.adaptation_parsed = false;
+    // The pointer_field, or the adaptation_field_length byte, follows the header.
+    size_t offset = kPacketHeaderSize + 1;
     if (has_adaptation) {
         offset += packet[4];
         parse_adaptation_field(state.adaptation, packet + kPacketHeaderSize, kPacketPayloadSize);
-        state.adaptation_parsed = true;
     }
     if (state.unit_start) {
         if (state.adaptation_control == 0x01 && packet[4] == 0x00 && packet[5] == 0x00 &&
@@ -164,25 +163,18 @@ bool parse_packet_header(PidState& state, const uint8_t* packet)
     } else {
         state.payload_offset = static_cast<uint8_t>(std::min(offset, kPacketSize));
     }
-    state.header_valid = true;
     return true;
 }
 
-PidState* parse_packet(StreamContext& context, const uint8_t* packet)
+PidState* parse_packet_fully(StreamContext& context, const uint8_t* packet)
 {
-    if (packet == nullptr || packet[0] != kSyncByte) {
-        return nullptr;
-    }
     const uint16_t pid = packet_pid(packet);
-    PidState* state = context.pid_index[pid];
-    if (state == nullptr) {
-        state = &get_pid_state(context, pid);
-    }
-    if (!parse_packet_header(*state, packet)) {
+    PidState& state = get_pid_state(context, pid);
+    if (!parse_packet_header(state, packet)) {
         remove_pid_state(context, pid);
         return nullptr;
     }
-    return state;
+    return &state;
 }
 
 PidState* parse_packet(StreamContextList& contexts, int32_t id, const uint8_t* packet,
@@ -195,13 +187,8 @@ PidState* parse_packet(StreamContextList& contexts, int32_t id, const uint8_t* p
     return parse_packet(*context, packet);
 }
 
-bool check_continuity(StreamContext& context, PidState& state)
+bool count_continuity(PidState& state)
 {
-    // A PCR PID may carry adaptation-only packets whose counter legitimately stands still, and
-    // the counter of null packets is undefined (ISO/IEC 13818-1 2.4.3.3).
-    if (state.pid == kNullPid || is_pcr_pid(context, state.pid)) {
-        return false;
-    }
     state.expected_previous =
         state.first ? static_cast<uint8_t>((state.last_counter - 1) & 0x0F) : state.last_counter;
     state.dropped_last = false;

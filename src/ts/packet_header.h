@@ -49,6 +49,22 @@ struct PesHeaderInfo {
 struct PidState {
     uint16_t pid = 0;
 
+    // Header of the current packet (the fields a packet without adaptation field and unit start
+    // sets to the same values lie together).
+    bool header_valid = false;
+    bool transport_error = false;
+    bool unit_start = false;
+    bool adaptation_parsed =
+        false;  ///< the packet has an adaptation field, parsed into `adaptation`
+    /// Offset of the payload inside the packet, at most 188 (then the packet has no payload
+    /// bytes). At a unit start without adaptation field it points past the pointer_field, unless
+    /// a PES start code follows the header directly.
+    uint8_t payload_offset = 0;
+    uint8_t continuity_counter = 0;  ///< 4 bits
+    bool priority = false;
+    uint8_t scrambling = 0;          ///< 2 bits
+    uint8_t adaptation_control = 0;  ///< 2 bits: 1 payload only, 2 adaptation only, 3 both
+
     // Continuity (check_continuity).
     bool dropped_last = false;  ///< the last examined packet broke the counter sequence
     bool first = true;          ///< no packet examined yet
@@ -57,8 +73,7 @@ struct PidState {
     int64_t packets = 0;            ///< packets examined
     int64_t drops = 0;              ///< counter breaks detected
 
-    // Adaptation field of the current packet.
-    bool adaptation_parsed = false;
+    // Adaptation field of the current packet (valid while `adaptation_parsed`).
     AdaptationFieldInfo adaptation;
 
     // PES header of the PID's last unit start (kept by packets without unit start).
@@ -70,20 +85,8 @@ struct PidState {
     // Section or caption PES reassembly. The buffer begins with the whole unit-start packet (TS
     // header included), followed by the payloads of the continuation packets.
     std::vector<uint8_t> section_buffer;
-    uint32_t section_remaining = 0;  ///< bytes still missing; 0 = nothing pending (PES totals exceed 16 bits)
-
-    // Header of the current packet.
-    bool header_valid = false;
-    uint8_t continuity_counter = 0;  ///< 4 bits
-    bool transport_error = false;
-    bool unit_start = false;
-    bool priority = false;
-    uint8_t scrambling = 0;          ///< 2 bits
-    uint8_t adaptation_control = 0;  ///< 2 bits: 1 payload only, 2 adaptation only, 3 both
-    /// Offset of the payload inside the packet, at most 188 (then the packet has no payload
-    /// bytes). At a unit start without adaptation field it points past the pointer_field, unless
-    /// a PES start code follows the header directly.
-    uint8_t payload_offset = 0;
+    uint32_t section_remaining =
+        0;  ///< bytes still missing; 0 = nothing pending (PES totals exceed 16 bits)
 };
 
 /// True when adaptation_field_control says the packet carries payload.
@@ -106,16 +109,18 @@ void parse_adaptation_field(AdaptationFieldInfo& info, const uint8_t* field, siz
 /// when the fixed part or a time stamp announced by the flags lies past `available`.
 [[nodiscard]] bool parse_pes_header(PesHeaderInfo& info, const uint8_t* pes, size_t available);
 
-/// Finds (or creates) the PidState of the packet's PID in `context` and parses the packet into it.
-/// Null for a missing packet, a bad sync byte, or a transport error; a transport error also
-/// removes the PID's state (its counters and any partial section are lost).
-PidState* parse_packet(StreamContext& context, const uint8_t* packet);
-/// The same for the context `id` of a list; `context` receives it. Null when the id is absent.
-PidState* parse_packet(StreamContextList& contexts, int32_t id, const uint8_t* packet,
-                       StreamContext*& context);
+/// The fields of the header's bytes 1 and 3 of a packet without transport error.
+inline void take_fixed_header(PidState& state, uint8_t flags, uint8_t control)
+{
+    state.header_valid = true;
+    state.transport_error = false;
+    state.unit_start = (flags & 0x40) != 0;
+    state.continuity_counter = control & 0x0F;
+    state.priority = (flags & 0x20) != 0;
+    state.scrambling = (control >> 6) & 0x03;
+    state.adaptation_control = (control >> 4) & 0x03;
+}
 
-/// Counts a break of the continuity_counter sequence of the current packet; true when this
-/// packet broke it. PCR PIDs and null packets are not examined.
-bool check_continuity(StreamContext& context, PidState& state);
+// parse_packet and check_continuity, which work on a StreamContext, are in ts/stream_context.h.
 
 }  // namespace qv

@@ -12,27 +12,36 @@ namespace {
 
 enum class Refill { read, empty, end };
 
-/// Keeps the undelivered tail at the start of the block and reads behind it. The cursor ends at
-/// the start of the block either way, so the tail is scanned again (never delivered twice: it
+/// Bytes before the read position of a block, for the tail that a read keeps.
+constexpr size_t kReadLead = 4096;
+/// The read position lies on a boundary of this many bytes.
+constexpr size_t kReadAlignment = 4096;
+
+/// Keeps the undelivered tail just before the read position and reads behind it. The cursor ends
+/// at the start of the tail either way, so the tail is scanned again (never delivered twice: it
 /// holds no delivered byte).
 Refill refill(PacketReadBuffer& reader, const PacketSource& source)
 {
-    uint8_t* block = reader.block.get();
-    const uint32_t tail = reader.cursor < reader.valid_length ? reader.valid_length - reader.cursor : 0;
-    if (tail > 0 && reader.cursor > 0) {
-        std::memmove(block, block + reader.cursor, tail);
+    const uint8_t* old = reader.data;
+    const uint32_t tail =
+        old != nullptr && reader.cursor < reader.valid_length ? reader.valid_length - reader.cursor : 0;
+    // A tail longer than the lead (a request of more than a few KiB) starts the block instead.
+    uint8_t* block = tail <= kReadLead ? reader.read_position - tail : reader.block.get();
+    if (tail > 0 && block != old + reader.cursor) {
+        std::memmove(block, old + reader.cursor, tail);
     }
+    reader.data = block;
     reader.cursor = 0;
     reader.valid_length = tail;
-    // One read asks for about 1 MiB however large the block is: the packets of a slice are
-    // walked while the kernel's copy of them is still in the CPU cache.
-    constexpr size_t kReadSlice = size_t{1} << 20;
-    const size_t room = std::min<size_t>(reader.capacity - tail, kReadSlice);
+    const size_t room = std::min<size_t>(reader.capacity - tail, kReadSliceSize);
     size_t got = 0;
     if (source.tuner != nullptr) {
         got = take_from_tuner_buffer(*source.tuner, block + tail, room);
     } else {
-        const platform::IoStatus status = platform::read_file(source.handle, block + tail, room, got);
+        const platform::IoStatus status =
+            source.regular_file
+                ? platform::read_regular_file(source.handle, block + tail, room, got)
+                : platform::read_file(source.handle, block + tail, room, got);
         if (status == platform::IoStatus::broken_pipe) {
             return Refill::end;
         }
@@ -55,7 +64,7 @@ Refill refill(PacketReadBuffer& reader, const PacketSource& source)
 /// of the file the tail stays where it is and becomes the start of the data.
 Refill refill_ahead(PacketReadBuffer& reader)
 {
-    uint8_t* data = reader.ahead_data;
+    uint8_t* data = reader.data;
     const uint32_t tail = data != nullptr && reader.cursor < reader.valid_length
                               ? reader.valid_length - reader.cursor
                               : 0;
@@ -64,13 +73,13 @@ Refill refill_ahead(PacketReadBuffer& reader)
     if (!reader.ahead->take_next(tail_bytes, tail, next)) {
         reader.read_failed = reader.ahead->read_failed(reader.read_error);
         if (data != nullptr) {
-            reader.ahead_data = data + reader.cursor;
+            reader.data = data + reader.cursor;
         }
         reader.cursor = 0;
         reader.valid_length = tail;
         return Refill::empty;
     }
-    reader.ahead_data = next.data;
+    reader.data = next.data;
     reader.cursor = 0;
     reader.valid_length = static_cast<uint32_t>(next.length);
     reader.bytes_read += next.new_bytes;
@@ -138,15 +147,23 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     } else if (!reader.block && reader.capacity == 0) {
         return 0;
     } else if (!reader.block) {
+        // Room for two requests, and never more than a read slice behind the kept tail (a
+        // possible packet start, at most one unit long): a larger block would only hold bytes
+        // that are never read into it.
         const uint64_t least = uint64_t{requested} * 2 + 8;
-        const uint64_t capacity = std::max<uint64_t>(reader.capacity, least);
+        const uint64_t most = std::max<uint64_t>(least, kReadSliceSize + kTimestampedPacketSize);
+        const uint64_t capacity = std::min(std::max<uint64_t>(reader.capacity, least), most);
         if (capacity > UINT32_MAX) {
             return 0;
         }
-        reader.block.reset(new (std::nothrow) uint8_t[capacity]);
+        reader.block.reset(new (std::nothrow) uint8_t[kReadLead + kReadAlignment + capacity]);
         if (!reader.block) {
             return 0;
         }
+        const uintptr_t lead_end = reinterpret_cast<uintptr_t>(reader.block.get()) + kReadLead;
+        reader.read_position = reader.block.get() + kReadLead +
+                               (kReadAlignment - lead_end % kReadAlignment) % kReadAlignment;
+        reader.data = nullptr;
         reader.capacity = static_cast<uint32_t>(capacity);
         reader.cursor = reader.capacity;
         reader.valid_length = reader.capacity;
@@ -198,20 +215,40 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     }
 }
 
+uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
+                         const uint8_t*& first)
+{
+    // The fast path of read_packet, repeated while it holds.
+    if (next_run_in_block(reader)) {
+        const uint8_t* at = read_data(reader) + reader.cursor;
+        const uint32_t available = reader.valid_length - reader.cursor;
+        uint32_t count = 1;
+        for (uint32_t next = 2 * kPacketSize; next < available && at[next] == kSyncByte;
+             next += kPacketSize) {
+            ++count;
+        }
+        first = at;
+        reader.cursor += count * static_cast<uint32_t>(kPacketSize);
+        reader.remaining = reader.valid_length - reader.cursor;
+        return count;
+    }
+    return read_packet(reader, source, kPacketSize, first) != 0 ? 1 : 0;
+}
+
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 {
     if (reader.ahead || reader.block) {
         return false;  // bytes already read would be skipped
     }
     // A -bufsize smaller than a slice keeps the reads that small.
-    const size_t slice = std::min<size_t>(kReadAheadSliceSize,
-                                          std::max<uint32_t>(reader.capacity, kPacketSize * 2));
+    const size_t slice =
+        std::min<size_t>(kReadSliceSize, std::max<uint32_t>(reader.capacity, kPacketSize * 2));
     auto ahead = std::make_unique<ReadAhead>(slice);
     if (!ahead->start(handle)) {
         return false;
     }
     reader.ahead = std::move(ahead);
-    reader.ahead_data = nullptr;
+    reader.data = nullptr;
     reader.cursor = 0;
     reader.valid_length = 0;
     reader.awaiting_more = false;
@@ -221,7 +258,8 @@ bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 void release_read_buffer(PacketReadBuffer& reader)
 {
     reader.ahead.reset();
-    reader.ahead_data = nullptr;
+    reader.data = nullptr;
+    reader.read_position = nullptr;
     reader.block.reset();
 }
 

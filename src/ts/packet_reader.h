@@ -15,17 +15,27 @@ namespace qv {
 struct TunerReceiveBuffer;
 
 inline constexpr uint32_t kDefaultReadBufferSize = 104857600;  ///< 100 MiB
+/// One read from the source asks for at most this much: a slice that the kernel copies into a
+/// block which stays in the CPU's second-level cache while its packets are walked and, written
+/// in place, copied out again. 64 KiB slices cost 5-10 % more time in display and filter (more
+/// system calls, smaller writes); 512 KiB and more gain nothing.
+inline constexpr uint32_t kReadSliceSize = 256u << 10;
 
 /// Where the bytes come from: the tuner queue when one is given, else the handle.
 struct PacketSource {
     platform::NativeHandle handle = platform::kClosedHandle;
     TunerReceiveBuffer* tuner = nullptr;  ///< borrowed
+    /// The handle is a regular file (or block device): its reads never wait for a writer, so
+    /// no readiness wait comes before them.
+    bool regular_file = false;
 };
 
 /// The read block of one worker and source. Before the first call only `capacity` is set.
 struct PacketReadBuffer {
     std::unique_ptr<uint8_t[]> block;  ///< allocated by the first read_packet call
-    uint32_t capacity = 0;      ///< size of the block; fixed once it is allocated
+    /// The read buffer size asked for; the first read_packet call sets it to the most bytes the
+    /// block holds at a time, never more than a read slice and the tail it keeps.
+    uint32_t capacity = 0;
     uint32_t cursor = 0;        ///< offset of the first byte not yet delivered
     uint32_t valid_length = 0;  ///< valid bytes from the start of the block
     uint32_t remaining = 0;     ///< valid bytes after the packet just delivered
@@ -33,10 +43,15 @@ struct PacketReadBuffer {
     /// The last scan stopped at a possible packet start whose confirming sync byte has not been
     /// read yet: the next call reads before scanning again.
     bool awaiting_more = false;
+    /// Where the valid bytes start (null before the first read): inside `block`, or inside a
+    /// slice of the read-ahead ring.
+    uint8_t* data = nullptr;
+    /// Where a read into `block` goes: a page boundary, so that the system copies whole cache
+    /// lines; the kept tail lies just before it.
+    uint8_t* read_position = nullptr;
     /// A file read on a thread of its own (start_read_ahead): its slices then take the place
-    /// of `block`, and `ahead_data` is where the valid bytes start (null before the first).
+    /// of `block`.
     std::unique_ptr<ReadAhead> ahead;
-    uint8_t* ahead_data = nullptr;
     /// A read from the source failed (not the end of the input): read_packet then answers 0
     /// like at the end, and the caller reports it. `read_error` is the OS error code.
     bool read_failed = false;
@@ -45,10 +60,7 @@ struct PacketReadBuffer {
 
 /// Where the reader's valid bytes start: `cursor`, `valid_length` and delivered packets are
 /// relative to it. Null before the first read.
-inline const uint8_t* read_data(const PacketReadBuffer& reader)
-{
-    return reader.ahead ? reader.ahead_data : reader.block.get();
-}
+inline const uint8_t* read_data(const PacketReadBuffer& reader) { return reader.data; }
 
 /// Reads `handle`, a regular file, on a thread of its own from now on (call it before the first
 /// read_packet, with the file at its start position). False, and nothing changes, when the
@@ -64,5 +76,27 @@ void release_read_buffer(PacketReadBuffer& reader);
 /// next read. Returns 0 when no packet is available now: end of input, or a failed or empty read.
 uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
                     const uint8_t*& packet);
+
+/// True when the packet at the cursor is in the block and confirmed by the sync byte one packet
+/// on: the next read_packet_run call delivers it without reading, and the packets delivered
+/// before stay where they are.
+inline bool next_run_in_block(const PacketReadBuffer& reader)
+{
+    const uint8_t* data = read_data(reader);
+    if (data == nullptr || reader.awaiting_more || reader.cursor >= reader.valid_length ||
+        reader.valid_length - reader.cursor <= kPacketSize) {
+        return false;
+    }
+    const uint8_t* at = data + reader.cursor;
+    return at[0] == kSyncByte && at[kPacketSize] == kSyncByte;
+}
+
+/// Delivers the packets that read_packet(reader, source, 188, …) would deliver one by one from
+/// here while none of them needs a read or a scan: 188-byte packets back to back in the block,
+/// each confirmed by the sync byte of the next. When there is no such packet it makes one
+/// read_packet call and delivers what that call delivers. `first` points at the first packet;
+/// the run stays valid until the next call. Returns the number of packets (0 as read_packet).
+uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
+                         const uint8_t*& first);
 
 }  // namespace qv

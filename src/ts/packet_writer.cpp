@@ -69,10 +69,37 @@ size_t hand_on(PacketWriter& writer, bool flush)
 
 }  // namespace
 
-bool has_destination(const PacketWriter& writer)
+void settle_packets(PacketWriter& writer)
 {
-    return writer.handle != platform::kClosedHandle ||
-           (writer.sender_id != kNoSender && writer.send_data != nullptr);
+    const size_t length = writer.in_place_length;
+    if (length == 0) {
+        return;
+    }
+    const uint8_t* bytes = writer.in_place;
+    writer.in_place = nullptr;
+    writer.in_place_length = 0;
+    if (length < kInPlaceWriteMinimum || !writer.behind || !writer.behind->direct()) {
+        (void)write_packets(writer, bytes, length);
+        return;
+    }
+    // The pending bytes, the chunk they close and the run go out in one write, in that order.
+    const size_t pending = writer.pending > 0 ? static_cast<size_t>(writer.pending) : 0;
+    writer.behind->write_chunk_and(pending, bytes, length);
+    writer.pending = 0;
+    if (writer.behind->failed()) {
+        mark_failed(writer, writer.behind->error_code());
+    }
+}
+
+void start_packets_in_place(PacketWriter& writer, const uint8_t* packet)
+{
+    if (!writer.behind || !writer.behind->direct() || writer.hand_on_each_buffer) {
+        (void)write_packet(writer, packet);
+        return;
+    }
+    settle_packets(writer);
+    writer.in_place = packet;
+    writer.in_place_length = kPacketSize;
 }
 
 size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
@@ -80,6 +107,7 @@ size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
     if (!has_destination(writer) || writer.capacity <= 0) {
         return 0;
     }
+    settle_packets(writer);  // packets written in place come first
     const size_t capacity = std::min(static_cast<size_t>(writer.capacity), writer.buffer.size());
     if (data == nullptr || length == 0) {
         return hand_on(writer, true);  // a flush request
@@ -109,13 +137,15 @@ size_t write_packets(PacketWriter& writer, const uint8_t* data, size_t length)
     return handed;
 }
 
-bool start_write_behind(PacketWriter& writer)
+namespace {
+
+bool start_chunks(PacketWriter& writer, bool threaded)
 {
     if (writer.behind || writer.handle == platform::kClosedHandle) {
         return false;
     }
     auto behind = std::make_unique<WriteBehind>(writer.buffer.size());
-    if (!behind->start(writer.handle)) {
+    if (!(threaded ? behind->start(writer.handle) : behind->start_direct(writer.handle))) {
         return false;
     }
     // Bytes already pending move into the first window.
@@ -124,6 +154,18 @@ bool start_write_behind(PacketWriter& writer)
     }
     writer.behind = std::move(behind);
     return true;
+}
+
+}  // namespace
+
+bool start_write_behind(PacketWriter& writer)
+{
+    return start_chunks(writer, true);
+}
+
+bool start_gathered_writes(PacketWriter& writer)
+{
+    return start_chunks(writer, false);
 }
 
 void finish_packets(PacketWriter& writer)

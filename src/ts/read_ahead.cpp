@@ -1,10 +1,16 @@
-// The reading thread of a file source and the slices it fills.
+// The reading thread of a file source and the ring of slices it fills.
 #include "ts/read_ahead.h"
 
 #include <cstring>
 #include <new>
 
 namespace qv {
+namespace {
+
+/// A sleeping side is woken once this many slices are ready for it.
+constexpr uint32_t kWakeBatch = kReadAheadSliceCount / 2;
+
+}  // namespace
 
 ReadAhead::ReadAhead(size_t slice_size) : slice_size_(slice_size) {}
 
@@ -13,12 +19,20 @@ ReadAhead::~ReadAhead()
     if (!started_) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closing_ = true;
-    }
-    changed_.notify_all();
+    released_.store(released_.load() | kFinal);
+    wake();
     thread_.join();
+}
+
+void ReadAhead::wake()
+{
+    std::lock_guard<std::mutex> lock(sleep_lock_);
+    woken_.notify_all();
+}
+
+uint8_t* ReadAhead::slice(uint32_t index) const
+{
+    return bytes_.get() + size_t{index % kReadAheadSliceCount} * (kReadAheadLead + slice_size_);
 }
 
 bool ReadAhead::start(platform::NativeHandle handle)
@@ -26,21 +40,14 @@ bool ReadAhead::start(platform::NativeHandle handle)
     if (started_ || slice_size_ == 0 || handle == platform::kClosedHandle) {
         return false;
     }
-    slices_.resize(kReadAheadSliceCount);
-    for (size_t i = 0; i < slices_.size(); ++i) {
-        slices_[i].bytes.reset(new (std::nothrow) uint8_t[kReadAheadLead + slice_size_]);
-        if (!slices_[i].bytes) {
-            slices_.clear();
-            free_.clear();
-            return false;
-        }
-        free_.push_back(i);
+    bytes_.reset(new (std::nothrow) uint8_t[kReadAheadSliceCount * (kReadAheadLead + slice_size_)]);
+    if (!bytes_) {
+        return false;
     }
     handle_ = handle;
     started_ = thread_.start([this] { read_slices(); });
     if (!started_) {
-        slices_.clear();
-        free_.clear();
+        bytes_.reset();
     }
     return started_;
 }
@@ -50,76 +57,78 @@ bool ReadAhead::take_next(const uint8_t* tail, size_t tail_length, ReadAheadByte
     if (!started_ || tail_length > kReadAheadLead) {
         return false;
     }
-    size_t next = kNoSlice;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !filled_.empty() || ended_; });
-        if (filled_.empty()) {
-            return false;
+    uint32_t filled = filled_.load(std::memory_order_acquire);
+    while ((filled & ~kFinal) == taken_) {
+        if ((filled & kFinal) != 0) {
+            return false;  // every slice read has been taken
         }
-        next = filled_.front();
-        filled_.pop_front();
+        // The ring is empty: sleep until the thread has read half of it, or has ended.
+        std::unique_lock<std::mutex> lock(sleep_lock_);
+        worker_sleeps_.store(true);
+        woken_.wait(lock, [this] { return filled_.load() != taken_; });
+        worker_sleeps_.store(false);
+        lock.unlock();
+        filled = filled_.load(std::memory_order_acquire);
     }
-    // The tail may lie in the held slice, which the thread cannot touch until it is given back.
-    Slice& slice = slices_[next];
-    uint8_t* start = slice.bytes.get() + kReadAheadLead - tail_length;
+    // The tail may lie in the slice handed over last time: it is copied before that slice goes
+    // back to the thread.
+    uint8_t* start = slice(taken_) + kReadAheadLead - tail_length;
     if (tail_length > 0) {
         std::memmove(start, tail, tail_length);
     }
+    const size_t length = lengths_[taken_ % kReadAheadSliceCount];
     bytes.data = start;
-    bytes.length = tail_length + slice.length;
-    bytes.new_bytes = slice.length;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (held_ != kNoSlice) {
-            free_.push_back(held_);
-        }
-        held_ = next;
+    bytes.length = tail_length + length;
+    bytes.new_bytes = length;
+    // Every slice before this one goes back.
+    released_.store(taken_);
+    if (reader_sleeps_.load() && (filled & ~kFinal) - taken_ <= kReadAheadSliceCount - kWakeBatch) {
+        wake();
     }
-    changed_.notify_all();
+    ++taken_;
     return true;
 }
 
-bool ReadAhead::read_failed(int& error_code)
+bool ReadAhead::read_failed(int& error_code) const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
     error_code = error_code_;
     return failed_;
 }
 
-/// The thread: fills free slices in file order until the end of the file, a failed read, or
-/// closing.
+/// The thread: fills the slices in file order until the end of the file, a failed read, or
+/// closing. A slice is filled only once the worker has given it back.
 void ReadAhead::read_slices()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    uint32_t filled = 0;
     for (;;) {
-        changed_.wait(lock, [this] { return !free_.empty() || closing_; });
-        if (closing_) {
+        uint32_t released = released_.load(std::memory_order_acquire);
+        while ((released & kFinal) == 0 && filled - released >= kReadAheadSliceCount) {
+            // The ring is full: sleep until the worker has given half of it back, or closes.
+            std::unique_lock<std::mutex> lock(sleep_lock_);
+            reader_sleeps_.store(true);
+            woken_.wait(lock, [this, released] { return released_.load() != released; });
+            reader_sleeps_.store(false);
+            lock.unlock();
+            released = released_.load(std::memory_order_acquire);
+        }
+        if ((released & kFinal) != 0) {
             return;
         }
-        const size_t index = free_.front();
-        free_.pop_front();
-        lock.unlock();
-
-        Slice& slice = slices_[index];
         size_t got = 0;
         const platform::IoStatus status =
-            platform::read_file(handle_, slice.bytes.get() + kReadAheadLead, slice_size_, got);
-        const int error = status == platform::IoStatus::failed ? platform::last_error() : 0;
-
-        lock.lock();
-        if (status == platform::IoStatus::ok && got > 0) {
-            slice.length = got;
-            filled_.push_back(index);
-        } else {
-            free_.push_back(index);
-            ended_ = true;
+            platform::read_regular_file(handle_, slice(filled) + kReadAheadLead, slice_size_, got);
+        if (status != platform::IoStatus::ok || got == 0) {
             failed_ = status == platform::IoStatus::failed;
-            error_code_ = error;
-        }
-        changed_.notify_all();
-        if (ended_) {
+            error_code_ = failed_ ? platform::last_error() : 0;
+            filled_.store(filled | kFinal);
+            wake();
             return;
+        }
+        lengths_[filled % kReadAheadSliceCount] = got;
+        ++filled;
+        filled_.store(filled);
+        if (worker_sleeps_.load() && filled - released >= kWakeBatch + 1) {
+            wake();
         }
     }
 }

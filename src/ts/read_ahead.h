@@ -1,29 +1,27 @@
 #pragma once
-// Reading a file on a thread of its own, a few slices ahead of the worker that walks its
-// packets: the copy out of the file system overlaps the packet work. Each slice keeps room in
-// front of its bytes for the undelivered tail of the slice before it, so the packets are walked
-// where they were read, with no copy of the stream.
+// Reading a regular file on a thread of its own, a ring of slices ahead of the worker that walks
+// its packets. One thread fills the slices in file order, the worker takes them in the same
+// order: a single-producer single-consumer ring whose two counters are the only shared state.
+// Neither side takes a lock to hand a slice over; a side sleeps (on a condition variable) only
+// when the ring is full (the reader) or empty (the worker), and is woken once half the ring is
+// ready for it again, so a long run costs a few wake-ups per ring instead of several per slice.
 //
 // Only for regular files: a read from one always comes back, so the thread can always be
 // stopped. Pipes, standard input and tuners are read by the worker itself.
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "platform/file.h"
 #include "platform/thread.h"
 
 namespace qv {
 
-/// One read from the file. Small on purpose: handing 1 MiB slices from one core to the other
-/// tripled the kernel's copy time here (the destination lines sat dirty in the other core's
-/// cache), while 64 KiB slices stay cheap to fill.
-inline constexpr size_t kReadAheadSliceSize = size_t{64} << 10;
-inline constexpr size_t kReadAheadSliceCount = 8;  ///< one held by the worker, the rest ahead
+/// Slices in the ring: one held by the worker, the others read or being read.
+inline constexpr uint32_t kReadAheadSliceCount = 16;
 /// Room in front of a slice's bytes for the tail of the slice before it: the reader never
 /// leaves more than a packet unit (192 bytes) behind, and refuses requests longer than this.
 inline constexpr size_t kReadAheadLead = 4096;
@@ -38,7 +36,7 @@ struct ReadAheadBytes {
 class ReadAhead {
 public:
     /// `slice_size` bytes per read.
-    explicit ReadAhead(size_t slice_size = kReadAheadSliceSize);
+    explicit ReadAhead(size_t slice_size);
     ~ReadAhead();  ///< stops the thread after the read it is in
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -55,30 +53,37 @@ public:
 
     /// After take_next answered false: true when a read failed (not the end of the file), with
     /// the OS error code of that read.
-    bool read_failed(int& error_code);
+    bool read_failed(int& error_code) const;
 
 private:
-    struct Slice {
-        std::unique_ptr<uint8_t[]> bytes;  ///< kReadAheadLead bytes of room, then the read
-        size_t length = 0;
-    };
-    static constexpr size_t kNoSlice = SIZE_MAX;
+    /// Set in `filled_` once the thread has read its last slice; in `released_` when the
+    /// worker closes the ring. The counters below it count slices and never reach it.
+    static constexpr uint32_t kFinal = 0x80000000u;
 
     void read_slices();
+    uint8_t* slice(uint32_t index) const;
+    /// Wakes the other side: under the lock, so that a side between its last look at the
+    /// counters and its wait cannot miss it.
+    void wake();
 
     size_t slice_size_;
     platform::NativeHandle handle_ = platform::kClosedHandle;
-    std::vector<Slice> slices_;
-    size_t held_ = kNoSlice;  ///< the slice whose bytes the worker is walking
+    std::unique_ptr<uint8_t[]> bytes_;  ///< the slices, each kReadAheadLead + slice_size_ long
+    size_t lengths_[kReadAheadSliceCount] = {};  ///< bytes read into each slice
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<size_t> filled_;  ///< read and waiting, in file order
-    std::deque<size_t> free_;    ///< ready for the thread
-    bool ended_ = false;         ///< the thread saw the end of the file or a failed read
-    bool failed_ = false;        ///< it was a failed read
+    /// Slices read so far (written by the thread only), kFinal once it has read its last.
+    std::atomic<uint32_t> filled_{0};
+    /// Slices the worker gave back (written by the worker only), kFinal when it closes.
+    std::atomic<uint32_t> released_{0};
+    /// A side about to sleep says so (under `sleep_lock_`), so that the other side wakes it;
+    /// without a sleeper nothing is signalled and no lock is taken.
+    std::atomic<bool> worker_sleeps_{false};
+    std::atomic<bool> reader_sleeps_{false};
+    std::mutex sleep_lock_;
+    std::condition_variable woken_;
+    uint32_t taken_ = 0;   ///< the worker's own count of slices taken
+    bool failed_ = false;  ///< set by the thread before it publishes kFinal
     int error_code_ = 0;
-    bool closing_ = false;
     platform::Thread thread_;
     bool started_ = false;
 };

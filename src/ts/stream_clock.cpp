@@ -48,6 +48,11 @@ ClockTime ticks_to_clock_time(int64_t ticks)
 bool update_clock_value(ClockTracker& clock, uint64_t value)
 {
     value &= kClockMask;
+    // Every packet of a PID feeds the PTS of its last PES start again. The same value fed twice
+    // in a row changes nothing more: the result alone is given, without the bookkeeping.
+    if (repeats_last_value(clock, value)) {
+        return clock.current_seconds != 0;
+    }
     clock.previous_elapsed = clock.elapsed;
     clock.previous_value = clock.value;
     clock.value = value;

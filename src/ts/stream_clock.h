@@ -32,6 +32,14 @@ struct ClockTracker {
     uint32_t start_tick = 0;    ///< wall clock only: tick count (ms) of its first update
 };
 
+/// True when `value` is both the latest value the tracker took and the one before it, with the
+/// elapsed time unchanged: taking it again changes nothing, update_clock_value only answers.
+inline bool repeats_last_value(const ClockTracker& clock, uint64_t value)
+{
+    return value == clock.value && value == clock.previous_value &&
+           clock.elapsed == clock.previous_elapsed && !clock.first;
+}
+
 /// Which clock the caller prefers when several run.
 enum class ClockPreference { pcr = 0, pts = 1, dts = 2 };
 

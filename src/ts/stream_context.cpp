@@ -66,11 +66,11 @@ bool is_pcr_pid(const StreamContext& context, uint16_t pid)
     return (((a - kLow) & ~a) | ((b - kLow) & ~b)) & kHigh;
 }
 
-ClockUpdates update_stream_clocks(StreamContext& context, const PidState& state,
-                                  bool pes_start_only)
+ClockUpdates feed_stream_clocks(StreamContext& context, const PidState& state, bool pes_start_only)
 {
     ClockUpdates updates;
-    if (state.adaptation_parsed && state.adaptation.pcr_flag) {
+    const bool has_pcr = state.adaptation_parsed && state.adaptation.pcr_flag;
+    if (has_pcr) {
         updates.pcr = update_pcr_clock(context.pcr_clock, state.adaptation);
     }
     if (!state.pes_parsed || (state.pes.pts_dts_flags & 0x02) == 0 ||

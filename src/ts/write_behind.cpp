@@ -27,9 +27,27 @@ WriteBehind::~WriteBehind()
     thread_.join();  // the thread writes what is queued before it ends
 }
 
+bool WriteBehind::start_direct(platform::NativeHandle handle)
+{
+    if (started_ || direct_ || buffer_size_ == 0) {
+        return false;
+    }
+    chunks_.resize(1);
+    chunks_[0].bytes.reset(new (std::nothrow) uint8_t[chunk_size_]);
+    if (!chunks_[0].bytes) {
+        chunks_.clear();
+        return false;
+    }
+    current_ = 0;
+    window_ = chunks_[0].bytes.get();
+    handle_ = handle;
+    direct_ = true;
+    return true;
+}
+
 bool WriteBehind::start(platform::NativeHandle handle)
 {
-    if (started_ || buffer_size_ == 0) {
+    if (started_ || direct_ || buffer_size_ == 0) {
         return false;
     }
     chunks_.resize(kWriteBehindChunkCount);
@@ -60,7 +78,11 @@ void WriteBehind::advance(size_t bytes, bool send_now)
     Chunk& chunk = chunks_[current_];
     chunk.length += bytes < buffer_size_ ? bytes : buffer_size_;
     if (chunk.length + buffer_size_ > chunk_size_ || (send_now && chunk.length > 0)) {
-        send_current_chunk();
+        if (direct_) {
+            write_current_chunk();
+        } else {
+            send_current_chunk();
+        }
     }
     window_ = chunks_[current_].bytes.get() + chunks_[current_].length;
 }
@@ -113,8 +135,47 @@ void WriteBehind::send_current_chunk()
     chunks_[current_].length = 0;
 }
 
+void WriteBehind::write_current_chunk()
+{
+    // After a failed write the rest is discarded unwritten, as the thread does.
+    Chunk& chunk = chunks_[current_];
+    if (!failed_) {
+        size_t written = 0;
+        const bool ok = platform::write_file(handle_, chunk.bytes.get(), chunk.length, written);
+        if (!ok || written < chunk.length) {
+            const int error = ok ? 0 : platform::last_error();
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = true;
+            error_code_ = error;
+        }
+    }
+    chunk.length = 0;
+}
+
+void WriteBehind::write_chunk_and(size_t window_bytes, const uint8_t* more, size_t length)
+{
+    Chunk& chunk = chunks_[current_];
+    chunk.length += window_bytes < buffer_size_ ? window_bytes : buffer_size_;
+    if (!failed_) {
+        size_t written = 0;
+        const bool ok = platform::write_file_pair(handle_, chunk.bytes.get(), chunk.length, more,
+                                                  length, written);
+        if (!ok || written < chunk.length + length) {
+            const int error = ok ? 0 : platform::last_error();
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = true;
+            error_code_ = error;
+        }
+    }
+    chunk.length = 0;
+    window_ = chunk.bytes.get();
+}
+
 void WriteBehind::wait_until_written()
 {
+    if (direct_) {
+        return;  // every chunk handed on has been written
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     wait_unless_stopped(lock, [this] { return queued_.empty() && !writing_; });
 }

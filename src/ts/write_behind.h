@@ -1,8 +1,10 @@
 #pragma once
-// Writing an output on a thread of its own. The write buffers of a PacketWriter are laid one
-// after the other into a chunk of several buffers; a full chunk goes to the writer thread as one
-// large write while the worker goes on reading and filling the next chunk. The bytes and their
-// order are exactly those of the write buffers; only the size of the write calls differs.
+// Writing an output in large chunks. The write buffers of a PacketWriter are laid one after the
+// other into a chunk of several buffers; a full chunk is written in one call, either on a thread
+// of its own while the worker goes on reading and filling the next chunk (an output that may
+// stall: standard output, a pipe), or directly by the worker (a regular file, whose writes never
+// wait for a reader). The bytes and their order are exactly those of the write buffers; only the
+// size of the write calls differs.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +38,9 @@ public:
     /// open until this object is gone). False when memory or the thread is not available;
     /// the caller then writes directly.
     [[nodiscard]] bool start(platform::NativeHandle handle);
+    /// Allocates one chunk and writes it to `handle` (borrowed) from advance() itself, without a
+    /// thread. False when memory is missing.
+    [[nodiscard]] bool start_direct(platform::NativeHandle handle);
 
     /// Where the current write buffer lives: `buffer_size` bytes inside the chunk being filled.
     uint8_t* window() const { return window_; }
@@ -44,6 +49,12 @@ public:
     /// chunk without room for another window goes to the thread, and so does a partly filled
     /// one when `send_now` is set. Waits only when every chunk is in flight.
     void advance(size_t bytes, bool send_now);
+
+    /// Without a thread (start_direct): the first `window_bytes` of the window join the chunk,
+    /// and the chunk and then `length` bytes at `more` are written in one call.
+    void write_chunk_and(size_t window_bytes, const uint8_t* more, size_t length);
+    /// True when started without a thread.
+    bool direct() const { return direct_; }
 
     /// Waits until every queued chunk has been written (the window's bytes are not queued by
     /// this: advance them first).
@@ -62,6 +73,7 @@ private:
 
     void write_chunks();
     void send_current_chunk();
+    void write_current_chunk();
     /// Waits under `lock` until `done()` holds. An output that does not follow a stop request
     /// within kStopGraceMs is given up: what is queued is dropped, the write in progress is
     /// interrupted, and the writer counts as failed, so the pass ends within a second whatever
@@ -87,7 +99,8 @@ private:
     bool abandoned_ = false;  ///< given up after a stop request; nothing more is written
     int error_code_ = 0;
     platform::Thread thread_;
-    bool started_ = false;
+    bool started_ = false;  ///< the thread runs
+    bool direct_ = false;   ///< no thread: advance() writes each chunk itself
 };
 
 }  // namespace qv

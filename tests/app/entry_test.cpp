@@ -38,6 +38,7 @@ ProgramRun run_with(std::vector<std::string> arguments, int32_t per_pass,
     run.out = ::testing::internal::GetCapturedStdout();
     stop_requested = 0;  // cleanup sets it; the next test starts afresh
     console_flags = kConsoleTextOn;
+    console_on_stderr = false;  // a run that streamed to standard output set it for good
     return run;
 }
 

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         idle = 0;
         require(length == 188 || length == 192);
-        require(packet >= reader.block.get() && packet + 188 <= reader.block.get() + reader.valid_length);
+        require(packet >= read_data(reader) && packet + 188 <= read_data(reader) + reader.valid_length);
         require(packet[0] == 0x47);
         PidState* state = parse_packet(context, packet);
         if (state == nullptr) {

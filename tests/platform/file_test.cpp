@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 #include "platform/scratch_directory.h"
 
@@ -45,6 +47,46 @@ TEST(FileRoundTrip, WriteSeekReadAndSizeAgree)
     close_handle(handle);
     EXPECT_EQ(handle, kClosedHandle);
     close_handle(handle);  // closed again: nothing happens
+}
+
+TEST(FileRoundTrip, RegularFileReadsAndPairedWritesMoveTheSameBytes)
+{
+    ScratchDirectory scratch;
+    const std::string path = scratch.file("pairs.bin");
+    NativeHandle out = create_for_writing(path);
+    ASSERT_NE(out, kClosedHandle);
+    // Each pair goes out as its two parts one after the other, an empty part included.
+    const std::string first(5000, 'a');
+    const std::string second = "0123456789";
+    const struct {
+        std::string_view a;
+        std::string_view b;
+    } pairs[] = {{first, second}, {"", second}, {first, ""}, {"x", "y"}};
+    std::string expected;
+    for (const auto& pair : pairs) {
+        size_t written = 0;
+        ASSERT_TRUE(write_file_pair(out, pair.a.data(), pair.a.size(), pair.b.data(), pair.b.size(),
+                                    written));
+        EXPECT_EQ(written, pair.a.size() + pair.b.size());
+        expected.append(pair.a).append(pair.b);
+    }
+    close_handle(out);
+
+    NativeHandle in = open_for_reading(path);
+    ASSERT_NE(in, kClosedHandle);
+    std::string read_back;
+    char buffer[4096];
+    size_t got = 0;
+    while (read_regular_file(in, buffer, sizeof buffer, got) == IoStatus::ok && got > 0) {
+        read_back.append(buffer, got);
+    }
+    EXPECT_EQ(got, 0u);  // the end of the file: ok with nothing
+    EXPECT_EQ(read_back, expected);
+    close_handle(in);
+
+    size_t written = 0;
+    EXPECT_FALSE(write_file_pair(kClosedHandle, "a", 1, "b", 1, written));
+    EXPECT_EQ(read_regular_file(kClosedHandle, buffer, 1, got), IoStatus::failed);
 }
 
 TEST(FileCreation, CreateTruncatesOpenAlwaysKeepsAndCreates)

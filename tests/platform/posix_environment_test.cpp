@@ -27,6 +27,20 @@ std::set<std::string> names_matching(const std::string& directory, const std::st
     return names;
 }
 
+TEST(PosixEnvironment, VariablesAreReadAsSetAndAnUnsetOneIsAbsent)
+{
+    std::string value = "kept";
+    ASSERT_EQ(::unsetenv("QV_TEST_VARIABLE"), 0);
+    EXPECT_FALSE(environment_value("QV_TEST_VARIABLE", value));
+    EXPECT_EQ(value, "kept");
+    for (const char* set : {"1", ""}) {
+        ASSERT_EQ(::setenv("QV_TEST_VARIABLE", set, 1), 0);
+        EXPECT_TRUE(environment_value("QV_TEST_VARIABLE", value));
+        EXPECT_EQ(value, set);
+    }
+    ASSERT_EQ(::unsetenv("QV_TEST_VARIABLE"), 0);
+}
+
 TEST(PosixDirectorySearch, WildcardsMatchWholeNamesCaseSensitively)
 {
     ScratchDirectory scratch;

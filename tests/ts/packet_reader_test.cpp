@@ -300,8 +300,11 @@ TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
     platform::close_handle(handle);
 }
 
-/// Every packet of the file at `path`, read directly or on a read-ahead thread.
-Delivered read_whole_file(const std::string& path, uint32_t capacity, bool ahead,
+enum class Reading { single, runs, runs_ahead };
+
+/// Every packet of the file at `path`: one read_packet call per packet, or in runs read by the
+/// worker or on a read-ahead thread.
+Delivered read_whole_file(const std::string& path, uint32_t capacity, Reading reading,
                           uint64_t* bytes_read = nullptr)
 {
     Delivered out;
@@ -309,17 +312,27 @@ Delivered read_whole_file(const std::string& path, uint32_t capacity, bool ahead
     EXPECT_NE(handle, platform::kClosedHandle);
     PacketReadBuffer reader;
     reader.capacity = capacity;
-    if (ahead) {
+    if (reading == Reading::runs_ahead) {
         EXPECT_TRUE(start_read_ahead(reader, handle));
     }
-    const PacketSource source{handle, nullptr};
+    const PacketSource source{handle, nullptr, true};
     const uint8_t* packet = nullptr;
-    while (const uint8_t length = read_packet(reader, source, 188, packet)) {
-        EXPECT_GE(packet, read_data(reader));
-        EXPECT_LE(packet + 188, read_data(reader) + reader.valid_length);
-        record(out, packet, length);
+    if (reading != Reading::single) {
+        while (const uint32_t count = read_packet_run(reader, source, packet)) {
+            for (uint32_t i = 0; i < count; ++i) {
+                const uint8_t* at = packet + i * 188;
+                EXPECT_GE(at, read_data(reader));
+                EXPECT_LE(at + 188, read_data(reader) + reader.valid_length);
+                record(out, at, 188);
+            }
+        }
+        EXPECT_EQ(read_packet_run(reader, source, packet), 0u);  // the end stays the end
+    } else {
+        while (const uint8_t length = read_packet(reader, source, 188, packet)) {
+            record(out, packet, length);
+        }
+        EXPECT_EQ(read_packet(reader, source, 188, packet), 0);
     }
-    EXPECT_EQ(read_packet(reader, source, 188, packet), 0);  // the end stays the end
     if (bytes_read != nullptr) {
         *bytes_read = reader.bytes_read;
     }
@@ -328,51 +341,100 @@ Delivered read_whole_file(const std::string& path, uint32_t capacity, bool ahead
     return out;
 }
 
-TEST_F(FileReading, ReadAheadDeliversWhatDirectReadingDoesAtEverySliceSize)
+TEST_F(FileReading, RunsDeliverWhatSinglePacketsDoAtEveryBlockSize)
 {
     // Packets, timed units, noise, a false sync byte and a cut packet at the end: every kind of
-    // tail meets the slice boundaries.
+    // tail meets the block boundaries.
     const Bytes packets = test::numbered_packets(0x100, 3000);
     Bytes noise(700, 0x00);
     noise[5] = 0x47;
     const Bytes cut(packets.begin(), packets.begin() + 100);
     const Bytes stream = test::concat({packets, noise, as_units(packets), noise, packets, cut});
     const std::string path = write_temp(stream);
-    const Delivered direct = read_whole_file(path, 1000, false);
-    ASSERT_EQ(direct.packets.size(), 8998u);  // the packet before each noise stretch goes with it
     for (uint32_t capacity : {1u, 1000u, 100003u, kDefaultReadBufferSize}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        uint64_t bytes_read = 0;
-        const Delivered ahead = read_whole_file(path, capacity, true, &bytes_read);
-        EXPECT_EQ(ahead.packets, direct.packets);
-        EXPECT_EQ(ahead.lengths, direct.lengths);
-        EXPECT_EQ(bytes_read, stream.size());
+        const Delivered single = read_whole_file(path, capacity, Reading::single);
+        ASSERT_EQ(single.packets.size(), 8998u);  // the packet before each noise stretch goes
+        for (const Reading reading : {Reading::runs, Reading::runs_ahead}) {
+            uint64_t bytes_read = 0;
+            const Delivered runs = read_whole_file(path, capacity, reading, &bytes_read);
+            EXPECT_EQ(runs.packets, single.packets);
+            EXPECT_EQ(bytes_read, stream.size());
+        }
     }
 }
 
-TEST_F(FileReading, ReadAheadOnARealTimestampedRecording)
+TEST_F(FileReading, ReadAheadRingWrapsManyTimesAndStartsOnlyBeforeTheFirstRead)
 {
-    const std::string path = test::testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
-    const Delivered direct = read_whole_file(path, 100003, false);
-    const Delivered ahead = read_whole_file(path, 100003, true);
-    ASSERT_FALSE(direct.packets.empty());
-    EXPECT_EQ(ahead.packets, direct.packets);
-}
+    // Slices of 376 bytes: the ring of 16 goes round hundreds of times, every tail crossing a
+    // slice boundary, while the worker sleeps on an empty ring and the thread on a full one.
+    const Bytes packets = test::numbered_packets(0x100, 20000);
+    const std::string path = write_temp(packets);
+    const Delivered ahead = read_whole_file(path, 376, Reading::runs_ahead);
+    ASSERT_EQ(ahead.packets.size(), 20000u);
+    for (uint32_t i = 0; i < 20000; ++i) {
+        ASSERT_EQ(test::packet_number(ahead.packets[i].data()), i);
+    }
 
-TEST_F(FileReading, ReadAheadStartsOnlyBeforeTheFirstRead)
-{
-    const Bytes packets = test::numbered_packets(0x100, 10);
-    platform::NativeHandle handle = platform::open_for_reading(write_temp(packets));
+    platform::NativeHandle handle = platform::open_for_reading(path);
     PacketReadBuffer reader;
     reader.capacity = 48128;
-    const PacketSource source{handle, nullptr};
+    const PacketSource source{handle, nullptr, true};
     const uint8_t* packet = nullptr;
     ASSERT_EQ(read_packet(reader, source, 188, packet), 188);
     EXPECT_FALSE(start_read_ahead(reader, handle));  // the block holds bytes already read
-    EXPECT_EQ(test::packet_number(packet), 0u);
-
     PacketReadBuffer fresh;
     EXPECT_FALSE(start_read_ahead(fresh, platform::kClosedHandle));
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+}
+
+TEST_F(FileReading, RunsOnARealTimestampedRecording)
+{
+    const std::string path = test::testdata_dir() + "/arib-ts/aijin.ts192-padff.ts";
+    const Delivered single = read_whole_file(path, 100003, Reading::single);
+    ASSERT_FALSE(single.packets.empty());
+    EXPECT_EQ(read_whole_file(path, 100003, Reading::runs).packets, single.packets);
+    EXPECT_EQ(read_whole_file(path, 100003, Reading::runs_ahead).packets, single.packets);
+}
+
+TEST_F(FileReading, ARunLeavesTheBlockAloneWhileTheNextPacketIsInIt)
+{
+    // The pump writes the packets of a run from where they lie: they must stay there until a
+    // call that reads, and next_run_in_block must say when the next call will not read.
+    const Bytes packets = test::numbered_packets(0x100, 2000);
+    platform::NativeHandle handle = platform::open_for_reading(write_temp(packets));
+    PacketReadBuffer reader;
+    reader.capacity = kDefaultReadBufferSize;
+    const PacketSource source{handle, nullptr, true};
+    const uint8_t* first = nullptr;
+    uint32_t delivered = 0;
+    int runs_in_block = 0;
+    uint32_t count = read_packet_run(reader, source, first);
+    while (count != 0) {
+        for (uint32_t i = 0; i < count; ++i) {
+            ASSERT_EQ(test::packet_number(first + i * 188), delivered + i);
+        }
+        delivered += count;
+        const bool in_block = next_run_in_block(reader);
+        const uint8_t* kept = first;
+        const Bytes before(first, first + count * 188);
+        const uint64_t read_before = reader.bytes_read;
+        count = read_packet_run(reader, source, first);
+        if (in_block) {
+            ++runs_in_block;
+            EXPECT_GT(count, 0u);
+            EXPECT_EQ(reader.bytes_read, read_before);  // no read
+            EXPECT_EQ(Bytes(kept, kept + before.size()), before);
+            EXPECT_EQ(first, kept + before.size());  // the next run follows on directly
+        }
+    }
+    EXPECT_EQ(delivered, 2000u);
+    EXPECT_GT(runs_in_block, 0);  // a read slice ends inside a packet: its first packet waits
+    // However large the read buffer asked for, the block holds one read and the kept tail, and
+    // reads go to a page boundary.
+    EXPECT_LE(reader.capacity, kReadSliceSize + 192);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(reader.read_position) % 4096, 0u);
     release_read_buffer(reader);
     platform::close_handle(handle);
 }

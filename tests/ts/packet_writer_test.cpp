@@ -279,6 +279,94 @@ TEST_F(WriteBehindOutput, FailedWriteMarksTheWriterWithoutHoldingItUp)
     EXPECT_EQ(file_length(), 0);
 }
 
+TEST_F(WriteBehindOutput, PacketsWrittenInPlaceArriveWholeAndInOrderBetweenOtherWrites)
+{
+    // As the pump does it: packets written from a block that the next read overwrites, with
+    // packets left out (short and long runs), a rebuilt table written by another route between
+    // them, and the runs settled before the block changes.
+    for (const bool gathered : {true, false}) {
+        SCOPED_TRACE(gathered);
+        writer_ = PacketWriter{};
+        writer_.handle = platform::create_for_writing(path_);
+        ASSERT_NE(writer_.handle, platform::kClosedHandle);
+        ASSERT_TRUE(gathered ? start_gathered_writes(writer_) : start_write_behind(writer_));
+        const Bytes stream = numbered_packets(12000);
+        const Bytes table = test::make_packet(0x1F0, 3, {0x02, 0xB0});
+        Bytes expected;
+        Bytes block;
+        size_t at = 0;
+        for (size_t round = 0; at < stream.size(); ++round) {
+            const size_t packets =
+                std::min<size_t>(1 + round * 37 % 400, (stream.size() - at) / 188);
+            block.assign(stream.begin() + at, stream.begin() + at + packets * 188);
+            for (size_t i = 0; i < packets; ++i) {
+                const size_t number = at / 188 + i;
+                if (number % (round % 2 == 0 ? 23 : 301) == 5) {
+                    continue;  // left out: the run ends here
+                }
+                if (number % 251 == 7) {
+                    (void)write_packets(writer_, table.data(), table.size());
+                    expected.insert(expected.end(), table.begin(), table.end());
+                }
+                write_packet_in_place(writer_, block.data() + i * 188);
+                expected.insert(expected.end(), block.begin() + i * 188,
+                                block.begin() + (i + 1) * 188);
+            }
+            settle_packets(writer_);
+            std::fill(block.begin(), block.end(), 0xEE);  // the next read overwrites the block
+            at += packets * 188;
+        }
+        finish_packets(writer_);
+        EXPECT_FALSE(writer_.failed);
+        EXPECT_TRUE(file_bytes() == expected) << "the file differs from the packets written";
+        platform::close_handle(writer_.handle);
+    }
+}
+
+TEST_F(WriteBehindOutput, GatheredWritesOfALiveOutputHandEachFullBufferOnAtOnce)
+{
+    for (const bool live : {false, true}) {
+        SCOPED_TRACE(live);
+        writer_ = PacketWriter{};
+        writer_.handle = platform::create_for_writing(path_);
+        writer_.hand_on_each_buffer = live;
+        ASSERT_TRUE(start_gathered_writes(writer_));
+        const Bytes stream = numbered_packets(300);  // one full buffer and 44 packets
+        for (size_t i = 0; i < 300; ++i) {
+            write_packet_in_place(writer_, stream.data() + i * 188);
+        }
+        // Live: the full buffer went out with the call that filled it. Otherwise the run waits
+        // for the block to change (and then goes out from where it lies, in one write).
+        EXPECT_EQ(file_length(), live ? kWriteBufferSize : 0);
+        settle_packets(writer_);
+        EXPECT_EQ(file_length(), live ? kWriteBufferSize : 300 * 188);
+        finish_packets(writer_);
+        EXPECT_TRUE(file_bytes() == stream);
+        platform::close_handle(writer_.handle);
+    }
+}
+
+TEST_F(WriteBehindOutput, AFailedGatheredWriteMarksTheWriterAndDropsTheRest)
+{
+    {
+        platform::NativeHandle create = platform::create_for_writing(path_);
+        platform::close_handle(create);
+    }
+    writer_.handle = platform::open_for_reading(path_);  // writes to it fail
+    ASSERT_TRUE(start_gathered_writes(writer_));
+    const Bytes stream = numbered_packets(kWriteBehindChunkBuffers * 256 * 3);
+    for (size_t i = 0; i < stream.size() / 188; ++i) {
+        write_packet_in_place(writer_, stream.data() + i * 188);
+        if (i % 500 == 499) {
+            settle_packets(writer_);
+        }
+    }
+    finish_packets(writer_);
+    EXPECT_TRUE(writer_.failed);
+    EXPECT_NE(writer_.error_code, 0);
+    EXPECT_EQ(file_length(), 0);
+}
+
 TEST(WriteBehindStart, NeedsAHandleAndStartsOnce)
 {
     PacketWriter writer;
@@ -286,6 +374,7 @@ TEST(WriteBehindStart, NeedsAHandleAndStartsOnce)
     writer.handle = platform::standard_output();
     ASSERT_TRUE(start_write_behind(writer));
     EXPECT_FALSE(start_write_behind(writer));
+    EXPECT_FALSE(start_gathered_writes(writer));
     finish_packets(writer);  // nothing was written: nothing appears on standard output
     EXPECT_FALSE(writer.failed);
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "support/ts_builders.h"
 #include "ts/packet_header.h"
 #include "ts/stream_context.h"
@@ -158,6 +162,80 @@ TEST(ClockTracker, EachPacketFeedsThePtsOfItsOwnPidsLastPesStart)
         EXPECT_EQ(context.pts_clock.previous_elapsed, pes_start_only ? 0u : 9000u);
         EXPECT_FALSE(last.pts);  // under one second: not reported
         EXPECT_FALSE(last.pcr);
+    }
+}
+
+void expect_same_tracker(const ClockTracker& a, const ClockTracker& b)
+{
+    EXPECT_EQ(a.first, b.first);
+    EXPECT_EQ(a.origin, b.origin);
+    EXPECT_EQ(a.elapsed, b.elapsed);
+    EXPECT_EQ(a.previous_elapsed, b.previous_elapsed);
+    EXPECT_EQ(a.first_value, b.first_value);
+    EXPECT_EQ(a.value, b.value);
+    EXPECT_EQ(a.previous_value, b.previous_value);
+    EXPECT_EQ(a.current_seconds, b.current_seconds);
+    EXPECT_EQ(a.current_ms, b.current_ms);
+}
+
+TEST(ClockTracker, TimeStampsFedAgainAnswerAsIfTakenAgain)
+{
+    // update_stream_clocks answers a packet that feeds its PID's PES start again from what the
+    // clocks hold, without taking the values: clocks and answers must be those of taking them
+    // (feed_stream_clocks) for every packet, through interleaved PIDs, a slight step back and a
+    // wrap of the 33-bit counter.
+    const test::PacketOptions start{true, false, false, 0, {}, true};
+    const uint64_t t = k2To33 - 90000 * 3;
+    std::vector<Bytes> packets;
+    uint8_t video_counter = 0;
+    uint8_t audio_counter = 0;
+    const auto video = [&](std::optional<uint64_t> pts = {}, std::optional<uint64_t> dts = {}) {
+        packets.push_back(pts ? test::make_packet(0x100, video_counter++ & 0x0F,
+                                                  test::pes_header(0xE0, 0, pts, dts), start)
+                              : test::make_packet(0x100, video_counter++ & 0x0F, {1, 2, 3}));
+    };
+    const auto audio = [&](std::optional<uint64_t> pts = {}) {
+        packets.push_back(pts ? test::make_packet(0x110, audio_counter++ & 0x0F,
+                                                  test::pes_header(0xC0, 100, pts), start)
+                              : test::make_packet(0x110, audio_counter++ & 0x0F, {4, 5, 6}));
+    };
+    for (int second = 0; second < 6; ++second) {
+        const uint64_t at = (t + uint64_t(second) * 90000) % k2To33;
+        video(at + 3003, at);
+        for (int i = 0; i < 4; ++i) {
+            video();
+        }
+        audio(second == 3 ? at - 900 : at + 100);  // a slight step back once
+        audio();
+        video();
+        video();
+        packets.push_back(test::make_packet(
+            0x100, video_counter++ & 0x0F, {},
+            test::PacketOptions{false, false, false, 0, test::pcr_adaptation(at + 50), true}));
+        video();
+    }
+    for (const bool pes_start_only : {false, true}) {
+        SCOPED_TRACE(pes_start_only);
+        StreamContext answered;
+        StreamContext taken;
+        for (size_t i = 0; i < packets.size(); ++i) {
+            SCOPED_TRACE("packet " + std::to_string(i));
+            PidState* a = parse_packet(answered, packets[i].data());
+            PidState* b = parse_packet(taken, packets[i].data());
+            ASSERT_NE(a, nullptr);
+            ASSERT_NE(b, nullptr);
+            const ClockUpdates got = update_stream_clocks(answered, *a, pes_start_only);
+            const ClockUpdates want = has_clock_values(*b, pes_start_only)
+                                          ? feed_stream_clocks(taken, *b, pes_start_only)
+                                          : ClockUpdates{};
+            EXPECT_EQ(got.pcr, want.pcr);
+            EXPECT_EQ(got.pts, want.pts);
+            EXPECT_EQ(got.dts, want.dts);
+            expect_same_tracker(answered.pcr_clock, taken.pcr_clock);
+            expect_same_tracker(answered.pts_clock, taken.pts_clock);
+            expect_same_tracker(answered.dts_clock, taken.dts_clock);
+            EXPECT_EQ(answered.wall_clock.first, taken.wall_clock.first);
+        }
     }
 }
 

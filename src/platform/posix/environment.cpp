@@ -63,6 +63,16 @@ std::string temp_directory()
     return directory;
 }
 
+bool environment_value(const char* name, std::string& value)
+{
+    const char* found = std::getenv(name);
+    if (found == nullptr) {
+        return false;
+    }
+    value = found;
+    return true;
+}
+
 char path_separator()
 {
     return '/';

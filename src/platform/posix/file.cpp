@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -136,6 +137,25 @@ IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got)
     }
 }
 
+IoStatus read_regular_file(NativeHandle handle, void* data, size_t size, size_t& got)
+{
+    got = 0;
+    if (!valid(handle)) {
+        errno = EBADF;
+        return IoStatus::failed;
+    }
+    for (;;) {
+        const ssize_t n = ::read(to_fd(handle), data, size);
+        if (n >= 0) {
+            got = static_cast<size_t>(n);
+            return IoStatus::ok;
+        }
+        if (errno != EINTR) {
+            return IoStatus::failed;
+        }
+    }
+}
+
 bool write_file(NativeHandle handle, const void* data, size_t size, size_t& written)
 {
     written = 0;
@@ -170,6 +190,40 @@ bool write_file(NativeHandle handle, const void* data, size_t size, size_t& writ
         return false;
     }
     return true;
+}
+
+bool write_file_pair(NativeHandle handle, const void* first, size_t first_size, const void* second,
+                     size_t second_size, size_t& written)
+{
+    written = 0;
+    if (!valid(handle)) {
+        errno = EBADF;
+        return false;
+    }
+    ssize_t n = -1;
+    if (first_size > 0 && second_size > 0) {
+        struct iovec parts[2] = {{const_cast<void*>(first), first_size},
+                                 {const_cast<void*>(second), second_size}};
+        n = ::writev(to_fd(handle), parts, 2);
+    }
+    // What one call left (or an interrupted or refused call) goes through write_file, which
+    // retries and reports as it always does.
+    size_t done = n > 0 ? static_cast<size_t>(n) : 0;
+    size_t more = 0;
+    if (done < first_size) {
+        const bool ok =
+            write_file(handle, static_cast<const uint8_t*>(first) + done, first_size - done, more);
+        done += more;
+        if (!ok) {
+            written = done;
+            return false;
+        }
+    }
+    const size_t second_done = done - first_size;
+    const bool ok = write_file(handle, static_cast<const uint8_t*>(second) + second_done,
+                               second_size - second_done, more);
+    written = done + more;
+    return ok;
 }
 
 bool seek_file(NativeHandle handle, int64_t offset, SeekOrigin origin, int64_t& position)

@@ -113,6 +113,22 @@ std::string temp_directory()
     return directory;
 }
 
+bool environment_value(const char* name, std::string& value)
+{
+    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+    if (needed == 0) {
+        return false;
+    }
+    std::string buffer(needed, '\0');
+    const DWORD length = GetEnvironmentVariableA(name, buffer.data(), needed);
+    if (length == 0 || length >= needed) {
+        return false;
+    }
+    buffer.resize(length);
+    value = buffer;
+    return true;
+}
+
 char path_separator() { return '\\'; }
 
 bool is_path_separator(char c) { return c == '\\' || c == '/'; }

@@ -124,6 +124,11 @@ IoStatus read_file(NativeHandle handle, void* data, size_t size, size_t& got)
     return IoStatus::ok;
 }
 
+IoStatus read_regular_file(NativeHandle handle, void* data, size_t size, size_t& got)
+{
+    return read_file(handle, data, size, got);  // ReadFile waits for nothing else first
+}
+
 bool write_file(NativeHandle handle, const void* data, size_t size, size_t& written)
 {
     written = 0;
@@ -145,6 +150,19 @@ bool write_file(NativeHandle handle, const void* data, size_t size, size_t& writ
         written += done;
     }
     return true;
+}
+
+bool write_file_pair(NativeHandle handle, const void* first, size_t first_size, const void* second,
+                     size_t second_size, size_t& written)
+{
+    size_t more = 0;
+    const bool ok = write_file(handle, first, first_size, written);
+    if (!ok) {
+        return false;
+    }
+    const bool ok_second = write_file(handle, second, second_size, more);
+    written += more;
+    return ok_second;
 }
 
 bool seek_file(NativeHandle handle, int64_t offset, SeekOrigin origin, int64_t& position)
