@@ -37,6 +37,7 @@ seeds=()
 [[ -d tests/fuzz/corpus/$target ]] && seeds=("tests/fuzz/corpus/$target")
 log=$dir/artifacts/$target.log
 
+started=$SECONDS
 set +e
 "$dir/tests/fuzz/$target" -max_total_time="$seconds" -timeout=60 -print_final_stats=1 \
   -artifact_prefix="$artifacts/" "$@" "$work" "${seeds[@]}" 2>&1 | tee "$log" |
@@ -44,5 +45,5 @@ set +e
 status=${PIPESTATUS[0]}
 set -e
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-echo "$target: ${runs:-?} executions in $seconds s (exit status $status; full log $log)"
+echo "$target: ${runs:-?} executions in $((SECONDS - started)) s (exit status $status; full log $log)"
 exit "$status"
