@@ -9,8 +9,9 @@
 #
 #   --size   stream size, suffix K, M or G (powers of 1024); default 1G
 #   --runs   runs per row, the median is reported; default 5
-#   --modes  comma-separated rows to measure: display, extract, filter, through; default all
-#            four (filter and through are compared against `cat FILE > OUT`)
+#   --modes  comma-separated rows to measure: display, extract, filter, through, merge, convert;
+#            default all (filter, through and merge are compared against `cat FILE > OUT`;
+#            convert against `cat` of its own output, on generated subtitle files)
 #   --dir    where the stream goes; default /dev/shm, else $TMPDIR, else /tmp
 #   --keep   keep the generated stream (it is reused by the next run when its size matches)
 set -euo pipefail
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 
 size=1G
 runs=5
-modes=display,extract,filter,through
+modes=display,extract,filter,through,merge,convert
 dir=
 keep=0
 while [ $# -gt 0 ]; do
@@ -28,7 +29,7 @@ while [ $# -gt 0 ]; do
     --modes) modes=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "throughput.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -149,10 +150,21 @@ for mode in ${modes//,/ }; do
       row "extract (progress)" null /dev/null \
         "$program" -mode extract "$stream" -cappath "$work/cap.ts"
       expect_file= ;;
-    filter|through)
+    filter|through|merge)
       if [ -z "${base_rates[out]:-}" ]; then
         # The writing modes compare with cat writing the same bytes to a file beside the stream.
         row "cat FILE > OUT" =out "$work/out.ts" cat "$stream"
+      fi
+      if [ "$mode" = merge ]; then
+        # The big stream's own captions, extracted once, go back into it.
+        "$program" -mode extract "$stream" -cappath "$work/bigcap.ts" -noprogress >/dev/null || true
+        expect_file=$work/out.ts
+        row "merge -noprogress" out /dev/null "$program" -mode merge "$stream" \
+          -cappath "$work/bigcap.ts" -mergepath "$work/out.ts" -noprogress
+        row "merge (progress)" out /dev/null "$program" -mode merge "$stream" \
+          -cappath "$work/bigcap.ts" -mergepath "$work/out.ts"
+        expect_file=
+        continue
       fi
       expect_file=$work/out.ts
       row "$mode -noprogress" out /dev/null \
@@ -160,8 +172,62 @@ for mode in ${modes//,/ }; do
       row "$mode (progress)" out /dev/null \
         "$program" -mode "$mode" "$stream" "-${mode}path" "$work/out.ts"
       expect_file= ;;
+    convert) convert_rows=1 ;;
     *) echo "throughput.sh: unknown mode $mode" >&2; exit 2 ;;
   esac
 done
+
+# Convert mode reads subtitle files, not the stream: SubRip and ASS files of 200 000 and
+# 400 000 two-line entries (one every half second, 55 hours). Its rate is caption TS bytes per
+# second, compared with `cat CAPTS > OUT` writing that caption TS in the same run; the
+# double-size files tell whether the time grows linearly.
+if [ "${convert_rows:-0}" = 1 ]; then
+  make_subtitles() {  # make_subtitles FORMAT ENTRIES PATH
+    awk -v format="$1" -v n="$2" 'function clock(ms, sep, width) {
+        return sprintf("%0*d:%02d:%02d%s%03d", width, int(ms / 3600000), int(ms / 60000) % 60,
+                       int(ms / 1000) % 60, sep, ms % 1000) }
+      function ass(ms) { s = clock(ms, ".", 1); return substr(s, 1, length(s) - 1) }
+      BEGIN {
+        if (format == "ass") {
+          printf "[Script Info]\r\nPlayResX: 1920\r\nPlayResY: 1080\r\n\r\n[Events]\r\n"
+          printf "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n"
+        }
+        for (i = 0; i < n; i++) {
+          start = 1000 + i * 500
+          if (format == "ass")
+            printf "Dialogue: 0,%s,%s,Default,,0,0,0,,字幕の%d行目\\N二行目 ABC %d\r\n",
+                   ass(start), ass(start + 400), i, i
+          else
+            printf "%d\r\n%s --> %s\r\n字幕の%d行目\r\n二行目 ABC %d\r\n\r\n", i + 1,
+                   clock(start, ",", 2), clock(start + 400, ",", 2), i, i
+        }
+      }' > "$3"
+  }
+  echo
+  printf "$format" "convert row" "MB/s" "ratio" "target" "seconds" "x200k" "peak MiB"
+  for kind in srt ass; do
+    for entries in 200000 400000; do
+      subtitles=$work/sub$entries.$kind
+      make_subtitles "$kind" "$entries" "$subtitles"
+      "$program" -mode convert "$subtitles" -cappath "$work/conv.ts" -noprogress >/dev/null || true
+      capts_bytes=$(stat -c %s "$work/conv.ts")
+      measure "$work/out.ts" cat "$work/conv.ts"
+      cat_rate=$(awk -v b="$capts_bytes" -v s="$median" 'BEGIN { printf "%.1f", b / s / 1e6 }')
+      expect_file=$work/conv.ts
+      measure /dev/null "$program" -mode convert "$subtitles" -cappath "$work/conv.ts" -noprogress
+      expect_file=
+      rate=$(awk -v b="$capts_bytes" -v s="$median" 'BEGIN { printf "%.1f", b / s / 1e6 }')
+      ratio=$(awk -v r="$rate" -v c="$cat_rate" 'BEGIN { printf "%.3f", r / c }')
+      verdict=$(awk -v r="$ratio" 'BEGIN { print (r >= 0.1) ? "ok" : "BELOW" }')
+      if [ "$entries" = 200000 ]; then base_seconds=$median; growth=1.00; else
+        growth=$(awk -v s="$median" -v b="$base_seconds" 'BEGIN { printf "%.2f", s / b }')
+        verdict="$verdict/$(awk -v g="$growth" 'BEGIN { print (g <= 2.2) ? "linear" : "SLOWER" }')"
+      fi
+      printf "$format" "convert $kind $entries" "$rate" "$ratio" "$verdict" \
+        "$(printf '%.2f' "$median")" "$growth" "$(awk -v p="$peak" 'BEGIN { printf "%.1f", p / 1048576 }')"
+    done
+  done
+  echo "(convert ratio: caption TS bytes per second against cat of the same caption TS, target >= 0.1)"
+fi
 echo
 echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

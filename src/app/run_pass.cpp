@@ -13,21 +13,30 @@
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/thread.h"
+#include "modes/convert_worker.h"
+#include "subtitle/subtitle_file.h"
 #include "ts/ts_probe.h"
 
 namespace qv {
 namespace {
 
 
-/// Refuses a source file that is missing or not a transport stream (convert mode takes
-/// subtitle files; their probes arrive with the subtitle reader).
+/// Refuses a source file that is missing, or that is not a transport stream (convert mode: not
+/// an ASS or SubRip file).
 bool check_source_file(const RunConfig& config, const std::string& source)
 {
     if (!platform::path_exists(source)) {
         print_message(520, "－ ファイルがありません %s\n", source.c_str());
         return false;
     }
-    if (config.mode != RunMode::convert && !probe_ts_file(source)) {
+    if (config.mode == RunMode::convert) {
+        if (probe_ass_path(source) < 0 && probe_srt_path(source) < 0) {
+            print_message(520, "－ 字幕ファイルが認識できません %s\n", source.c_str());
+            return false;
+        }
+        return true;
+    }
+    if (!probe_ts_file(source)) {
         print_message(520, "－ tsファイルではありません %s\n", source.c_str());
         return false;
     }
@@ -123,6 +132,8 @@ bool check_output_distinct(const RunConfig& config, const std::string& source,
     }
     const bool clash = platform::same_file(output, source) ||
                        (config.mode == RunMode::merge && platform::same_file(output, config.cap_path)) ||
+                       (config.mode == RunMode::convert &&
+                        platform::same_file(output, patch_time_path(source))) ||
                        (!config.log_path.empty() && platform::same_file(output, config.log_path));
     if (clash) {
         print_message(520, "－ 出力ファイルが入力ファイルと同じです %s\n", output.c_str());

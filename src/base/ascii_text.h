@@ -29,4 +29,8 @@ constexpr bool starts_with_ignoring_case(std::string_view text, std::string_view
 /// character, 0 when there are none (64 bits).
 int64_t parse_decimal(const char* text);
 
+/// The same for the start of `text`, kept within ±`limit` (it saturates instead of
+/// overflowing, so sums of a few such values stay exact).
+int64_t parse_bounded_decimal(std::string_view text, int64_t limit);
+
 }  // namespace qv

@@ -33,14 +33,14 @@ using SendClearBufferFunction = void (*)(int32_t sender_id);  ///< never called
 
 /// The bound entry points; null members are not (yet) bound.
 struct SendTsTcpApi {
-    SendInitializeFunction initialize = nullptr;          ///< "InitializeDLL"
-    SendUninitializeFunction uninitialize = nullptr;      ///< "UnInitializeDLL"
-    SendAddAddressFunction add_send_address = nullptr;    ///< "AddSendAddrDLL"
+    SendInitializeFunction initialize = nullptr;            ///< "InitializeDLL"
+    SendUninitializeFunction uninitialize = nullptr;        ///< "UnInitializeDLL"
+    SendAddAddressFunction add_send_address = nullptr;      ///< "AddSendAddrDLL"
     SendClearAddressFunction clear_send_address = nullptr;  ///< "ClearSendAddrDLL"
-    SendStartFunction start_send = nullptr;               ///< "StartSendDLL"
-    SendStopFunction stop_send = nullptr;                 ///< "StopSendDLL"
-    SendAddDataFunction add_send_data = nullptr;          ///< "AddSendDataDLL"
-    SendClearBufferFunction clear_send_buffer = nullptr;  ///< "ClearSendBuffDLL"
+    SendStartFunction start_send = nullptr;                 ///< "StartSendDLL"
+    SendStopFunction stop_send = nullptr;                   ///< "StopSendDLL"
+    SendAddDataFunction add_send_data = nullptr;            ///< "AddSendDataDLL"
+    SendClearBufferFunction clear_send_buffer = nullptr;    ///< "ClearSendBuffDLL"
 };
 
 /// The exported names, in the order of the members of SendTsTcpApi.

@@ -1,6 +1,6 @@
 #include "modes/worker_entries.h"
 
-#include "base/console_output.h"
+#include "modes/convert_worker.h"
 #include "modes/extract_worker.h"
 #include "modes/merge_worker.h"
 #include "modes/through_worker.h"
@@ -8,25 +8,6 @@
 #include "modes/filter_worker.h"
 
 namespace qv {
-
-int32_t run_pending_worker(WorkerArgs* args)
-{
-    if (args != nullptr) {
-        for (WorkerSlot& slot : args->slots) {
-            if (slot.lock_event) {
-                slot.lock_event->set();
-            }
-            slot.finished = true;
-        }
-    }
-    return 0;
-}
-
-int32_t run_unbuilt_worker(WorkerArgs* args)
-{
-    print_message(260, "－ このモードはまだ使えません\n");
-    return run_pending_worker(args);
-}
 
 int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
 {
@@ -48,7 +29,7 @@ int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2])
         starts[0] = {run_filter_worker, 4};
         return 1;
     case RunMode::convert:
-        starts[0] = {run_unbuilt_worker, 5};
+        starts[0] = {run_convert_worker, 5};
         return 1;
     }
     return 0;

@@ -15,9 +15,6 @@ struct WorkerStart {
 /// The threads of `mode` in start order (two in merge mode); returns how many.
 int32_t worker_starts(RunMode mode, WorkerStart (&starts)[2]);
 
-/// Workers of the modes that are not built yet: they refuse (0) and leave the slots finished.
-int32_t run_pending_worker(WorkerArgs* args);
-/// The same, after one line that says the mode is not built (the first thread of such a mode).
-int32_t run_unbuilt_worker(WorkerArgs* args);
+
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "subtitle/patch_time.h"
 
+#include "base/ascii_text.h"
 #include "base/time_convert.h"
 #include "platform/file.h"
 #include "subtitle/subtitle_file.h"
@@ -29,29 +30,6 @@ int digits_value(std::string_view digits)
         value = value * 10 + (c - '0');
     }
     return value;
-}
-
-/// The decimal number at the start of the text (white space, sign, digits; 0 without digits),
-/// kept within ±`limit`.
-int64_t decimal_value(std::string_view text, int64_t limit)
-{
-    size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    int64_t value = 0;
-    for (; at < text.size() && is_digit(text[at]); ++at) {
-        value = value < limit ? value * 10 + (text[at] - '0') : limit;
-    }
-    if (value > limit) {
-        value = limit;
-    }
-    return negative ? -value : value;
 }
 
 /// The date field: the first run of digits in its 14 bytes must hold all 14.
@@ -122,9 +100,9 @@ bool parse_patch_time_line(std::string_view line, int64_t& wall_clock, int64_t& 
     }
     const std::string_view stream_time = line.substr(kStreamTimeOffset);
     const size_t hours_length = stream_time.size() - 4;
-    const int64_t hours = decimal_value(stream_time.substr(0, hours_length), kMaximumHours);
-    const int64_t minutes = decimal_value(stream_time.substr(hours_length, 2), 99);
-    const int64_t seconds = decimal_value(stream_time.substr(hours_length + 2, 2), 99);
+    const int64_t hours = parse_bounded_decimal(stream_time.substr(0, hours_length), kMaximumHours);
+    const int64_t minutes = parse_bounded_decimal(stream_time.substr(hours_length, 2), 99);
+    const int64_t seconds = parse_bounded_decimal(stream_time.substr(hours_length + 2, 2), 99);
     stream_seconds = hours * 3600 + minutes * 60 + seconds;
     return true;
 }

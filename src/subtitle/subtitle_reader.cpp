@@ -11,30 +11,9 @@ namespace {
 
 constexpr int64_t kDecimalLimit = int64_t{1} << 53;  // far past every field; keeps sums exact
 
-bool is_white_space(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-/// The decimal number at the start of `text` as a C library reads one: leading white space, an
-/// optional sign, digits; 0 without digits. Saturates instead of overflowing.
-int64_t parse_decimal(std::string_view text)
-{
-    size_t at = 0;
-    while (at < text.size() && is_white_space(text[at])) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    int64_t value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = value < kDecimalLimit ? value * 10 + (text[at] - '0') : kDecimalLimit;
-    }
-    return negative ? -value : value;
-}
+/// The decimal number at the start of `text` as a C library reads one (white space, sign,
+/// digits; 0 without digits), saturating instead of overflowing.
+int64_t parse_decimal(std::string_view text) { return parse_bounded_decimal(text, kDecimalLimit); }
 
 /// A number stored into one of the 16-bit clock fields (the value modulo 65536, as such a field
 /// holds it).

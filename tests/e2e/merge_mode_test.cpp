@@ -12,28 +12,13 @@
 #include "e2e/stream_fixture.h"
 #include "support/ffprobe.h"
 #include "support/section_builders.h"
-#include "stream_builder.h"
+#include "e2e/generated_stream.h"
 
 namespace qv::test {
 namespace {
 
 constexpr uint64_t kFirst = 900000;  // first PTS of the hand-built streams
 constexpr uint64_t kClock33 = uint64_t{1} << 33;
-
-StreamBytes generate(const test_stream::StreamOptions& options)
-{
-    StreamBytes stream;
-    std::string error;
-    const bool made = test_stream::generate_stream(
-        options,
-        [&](const uint8_t* bytes, size_t length) {
-            stream.insert(stream.end(), bytes, bytes + length);
-            return true;
-        },
-        error);
-    EXPECT_TRUE(made) << error;
-    return stream;
-}
 
 /// Offset of the payload of a 188-byte packet, or 188 when it has none.
 size_t payload_offset(const uint8_t* packet)
@@ -172,7 +157,7 @@ TEST_F(MergeMode, RoundTripsGiveBackEveryCaptionPesWithItsBytesAndTime)
 {
     test_stream::StreamOptions twenty;
     twenty.duration_ms = 20000;
-    const StreamBytes generated = generate(twenty);
+    const StreamBytes generated = generated_stream(twenty);
     // Cut where a video PES starts a few seconds in: the audio and captions after it carry
     // earlier PTS values, which move a clock's origin back (the merged items must not follow).
     const std::vector<uint16_t> pids = packet_pids(generated);
@@ -240,7 +225,7 @@ TEST_F(MergeMode, EveryPmtPidOfSeveralProgramsContinuesWithoutDrops)
     three.programs = 3;
     three.duration_ms = 4000;
     ProgramRun run;
-    const StreamBytes merged = round_trip(generate(three), run);
+    const StreamBytes merged = round_trip(generated_stream(three), run);
     ASSERT_FALSE(merged.empty());
     // through counts the packets with a drop: none on any PID, the three PMT PIDs included.
     EXPECT_EQ(run_quilvaren({"-mode", "through", "-noprogress", "-throughpath", dir_ + "copy.ts",
@@ -421,6 +406,25 @@ TEST_F(MergeMode, AnItemOnAPidTheMainStreamUsesIsRefusedOnce)
     EXPECT_NE(at, std::string::npos) << run.out;
     EXPECT_EQ(run.out.find(message, at + 1), std::string::npos);
     EXPECT_EQ(without_pid(merged, kPmtPid), without_pid(main, kPmtPid));
+}
+
+TEST_F(MergeMode, ACaptionStreamThatAnnouncesNoCaptionsLeavesThePmtAsItIs)
+{
+    // Its PMT lists video alone: nothing replaces the main stream's entries, so the main
+    // stream's PMT passes unchanged; only the main stream's own caption packets leave.
+    StreamWriter caption;
+    put_section(caption, 0x0000, pat_section(1, kPmtPid));
+    put_section(caption, kPmtPid,
+                test::pmt_section(1, kPcrPid, es_entry(0x02, 0x0101, stream_identifier(0x00))));
+    put_pes(caption, 0x0101, 0xE0, kFirst, std::nullopt, StreamBytes(20, 0x11));
+    StreamWriter main;
+    put_program(main);
+    put_pcr(main, kPcrPid, kFirst);
+    put_pes(main, kVideoPid, 0xE0, kFirst, std::nullopt, StreamBytes(20, 0x11));
+    put_caption(main, kCaptionPid, kFirst, kNihon);
+    put_program(main);
+    const StreamBytes merged = merge(main.bytes, caption.bytes);
+    EXPECT_EQ(merged, without_pid(main.bytes, kCaptionPid));
 }
 
 TEST_F(MergeMode, StandardOutputCarriesTheMergedStreamAlone)

@@ -77,6 +77,28 @@ TEST(PosixRunPass, CopyingModesReportAFailedWriteOnceAndEndThePass)
     std::filesystem::remove_all(dir, ignored);
 }
 
+TEST(PosixRunPass, AConversionWhoseOutputFailsSaysSoOnceAndStops)
+{
+    const std::string dir = make_scratch_directory("posixpass");
+    std::string srt;
+    for (int i = 0; i < 3000; ++i) {  // far more than one write buffer of packets
+        const int s = i + 1;
+        char time[64];
+        std::snprintf(time, sizeof time, "%02d:%02d:%02d,000 --> %02d:%02d:%02d,500", s / 3600,
+                      s / 60 % 60, s % 60, s / 3600, s / 60 % 60, s % 60);
+        srt += std::to_string(i + 1) + "\r\n" + time + "\r\nABC\r\n\r\n";
+    }
+    ASSERT_TRUE(write_file_bytes(dir + "sub.srt", StreamBytes(srt.begin(), srt.end())));
+    const ProgramRun run =
+        run_quilvaren({"-mode", "convert", "-noprogress", "-cappath", "/dev/full", dir + "sub.srt"});
+    const std::string message = "－ 出力ファイルに書き込めません /dev/full\n";
+    const size_t at = run.out.find(message);
+    EXPECT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(message, at + 1), std::string::npos);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 TEST(PosixRunPass, AFailedReadEndsThePassWithAMessage)
 {
     // The program's own memory, read from offset 0, opens but fails every read (EIO): that is

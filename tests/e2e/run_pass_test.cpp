@@ -162,16 +162,6 @@ TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)
     }
 }
 
-TEST_F(RunPass, ModesStillToComeSayTheyAreNotBuiltAndTouchNoFile)
-{
-    for (const char* mode : {"convert"}) {
-        const ProgramRun run = run_quilvaren({"-mode", mode, "-noprogress", source_});
-        EXPECT_EQ(run.exit_code, 0) << mode;
-        EXPECT_NE(run.out.find("－ このモードはまだ使えません\n"), std::string::npos) << mode;
-        EXPECT_EQ(file_bytes(source_), bytes_);
-    }
-}
-
 TEST_F(RunPass, EachSourceGetsTheOutputsNamedAfterItself)
 {
     // A second source must not overwrite (or delete) the first one's output.

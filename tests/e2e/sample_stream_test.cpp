@@ -14,6 +14,7 @@
 #include "arib/arib_text_state.h"
 #include "arib/crc16.h"
 #include "stream_arguments.h"
+#include "e2e/generated_stream.h"
 #include "stream_builder.h"
 #include "support/caption_builders.h"
 #include "support/test_data.h"
@@ -27,20 +28,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using test_stream::StreamOptions;
 
-Bytes generate(const StreamOptions& options)
-{
-    Bytes stream;
-    std::string error;
-    const bool made = test_stream::generate_stream(
-        options,
-        [&](const uint8_t* bytes, size_t length) {
-            stream.insert(stream.end(), bytes, bytes + length);
-            return true;
-        },
-        error);
-    EXPECT_TRUE(made) << error;
-    return stream;
-}
+Bytes generate(const StreamOptions& options) { return test::generated_stream(options); }
 
 /// The UTF-8 bytes of a u8 literal, whatever the compiler's execution character set.
 std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
