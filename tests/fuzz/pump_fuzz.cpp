@@ -1,12 +1,13 @@
 // Display, extract and filter over one arbitrary stream, written to a scratch file, with the
-// options chosen by the first two bytes (-detail, -capstr, -sdt, -eit, -tot, -dump, -duration,
-// -drop, -wraparound, a start offset, -bufsize).
+// options chosen by the first two bytes (-detail, -sdt, -eit, -tot, -dump, -duration, -drop,
+// -wraparound, -nodel, -noprogress, a start offset, -bufsize; extract runs with -capstr).
 //
-// Every worker runs and ends; the outputs are whole 188-byte packets; extract's output is a
-// sub-sequence of the packets read from the input, and so is filter's apart from the PMT PIDs
-// (whose sections it rebuilds); without -duration, display and extract -capstr count the same
-// caption texts. The packets read are those the packet reader delivers from the same start,
-// without the read-ahead thread.
+// Every worker runs and ends; the outputs are whole 188-byte packets; extract deletes its output
+// exactly when it counted nothing without -nodel; extract's output is a sub-sequence of the
+// packets read from the input, and so is filter's apart from the PMT PIDs (whose sections it
+// rebuilds); without -duration, display and extract -capstr count the same caption texts. The
+// packets read are those the packet reader delivers from the same start, without the read-ahead
+// thread.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -172,8 +173,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     config.mode = qv::RunMode::extract;
     config.caption_by_text = true;
-    config.no_delete = true;  // the output stays even when nothing was counted
+    // An output that counted nothing is deleted unless -nodel: then there is nothing to compare.
+    config.no_delete = (more & 0x04) != 0;
     const int32_t extracted = run_worker(qv::run_extract_worker, config, source, paths().extract);
+    require(qv::platform::path_exists(paths().extract) == (config.no_delete || extracted > 0),
+            "extract's output stays unless it counted nothing and -nodel is off");
     require_sub_sequence(qv::fuzz::read_scratch_file(paths().extract), input, nullptr,
                          "extract's output is a sub-sequence of the input");
     if (!ranges) {
