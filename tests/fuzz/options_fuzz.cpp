@@ -20,6 +20,7 @@
 
 #include "app/command_line.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/environment.h"
 #include "pump/time_ranges.h"
 #include "subtitle/convert_options.h"
 
@@ -57,9 +58,11 @@ char flip_case(char c)
     return c;
 }
 
+/// An option begins with '-', and with '/' where '/' does not separate directories.
 bool is_option(const std::string& argument)
 {
-    return !argument.empty() && argument[0] == '-';
+    return !argument.empty() &&
+           (argument[0] == '-' || (argument[0] == '/' && qv::platform::path_separator() != '/'));
 }
 
 /// Arguments of known words: options with mixed case and a tail now and then, values of the
