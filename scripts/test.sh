@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a normal build (g++), then an AddressSanitizer +
-# UndefinedBehaviorSanitizer build (clang, with the fuzz targets under libFuzzer).
+# UndefinedBehaviorSanitizer build (clang, with the fuzz targets under libFuzzer); then the tests
+# that start threads under ThreadSanitizer (scripts/tsan.sh) and the Windows step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,4 +18,6 @@ run_suite build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build (address, undefined) =="
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DQV_SANITIZE=ON -DQV_FUZZ=ON
+echo "== thread sanitizer build (tests that start threads) =="
+scripts/tsan.sh
 scripts/test-windows.sh

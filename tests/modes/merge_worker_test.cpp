@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
+#include "base/console_output.h"
 #include "platform/thread.h"
 #include "support/run_program.h"
 #include "support/stream_builder.h"
@@ -32,9 +36,10 @@ StreamBytes stream_with_captions(int tenths)
         const uint64_t pts = 900000 + static_cast<uint64_t>(k) * 9000;
         if (k % 10 == 0) {
             test::put_section(writer, 0x0000, test::pat_section(1, kPmtPid));
-            test::put_section(writer, kPmtPid, test::pmt_section(1, kPcrPid, kCaptionPid, kVideoPid));
-            test::put_caption(writer, kCaptionPid, pts, k % 20 == 0 ? StreamBytes{0x46, 0x7C}
-                                                                      : StreamBytes{0x4B, 0x5C});
+            test::put_section(writer, kPmtPid,
+                              test::pmt_section(1, kPcrPid, kCaptionPid, kVideoPid));
+            test::put_caption(writer, kCaptionPid, pts,
+                              k % 20 == 0 ? StreamBytes{0x46, 0x7C} : StreamBytes{0x4B, 0x5C});
         }
         test::put_pcr(writer, kPcrPid, pts);
         test::put_pes(writer, kVideoPid, 0xE0, pts, std::nullopt, StreamBytes(20, 0x11));
@@ -83,8 +88,7 @@ TEST_F(MergeHandOver, AMainStreamWhosePartnerNeverRanIsCopiedWithoutItsCaptions)
 {
     never_started(1);
     EXPECT_EQ(run_merge_main_worker(&args_), 1);
-    const std::vector<uint16_t> pids =
-        test::packet_pids(test::read_whole_file(dir_ + "merged.ts"));
+    const std::vector<uint16_t> pids = test::packet_pids(test::read_whole_file(dir_ + "merged.ts"));
     EXPECT_FALSE(pids.empty());
     EXPECT_EQ(std::count(pids.begin(), pids.end(), kCaptionPid), 0);
     EXPECT_TRUE(args_.slots[0].finished);
@@ -118,11 +122,86 @@ TEST_F(MergeHandOver, BothThreadsTogetherPutTheCaptionsBack)
     std::thread caption([this] { (void)run_merge_caption_worker(&args_); });
     main.join();
     caption.join();
-    const std::vector<uint16_t> pids =
-        test::packet_pids(test::read_whole_file(dir_ + "merged.ts"));
+    const std::vector<uint16_t> pids = test::packet_pids(test::read_whole_file(dir_ + "merged.ts"));
     // Three captions of two PES each (management data and statement), one packet apiece.
     EXPECT_EQ(std::count(pids.begin(), pids.end(), kCaptionPid), 6);
     EXPECT_EQ(args_.result_count.load(), 6 + 3);
+}
+
+/// Runs both workers on their own threads; false when either has not ended after 20 s (both
+/// are joined all the same, so a hang shows as a failure and not as a crash).
+bool run_both_within_deadline(WorkerArgs& args)
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 2;
+    const auto run = [&](int32_t (*worker)(WorkerArgs*)) {
+        (void)worker(&args);
+        std::lock_guard<std::mutex> lock(mutex);
+        --running;
+        ended.notify_all();
+    };
+    std::thread main(run, run_merge_main_worker);
+    std::thread caption(run, run_merge_caption_worker);
+    bool in_time = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        in_time = ended.wait_for(lock, std::chrono::seconds(20), [&] { return running == 0; });
+    }
+    main.join();
+    caption.join();
+    return in_time;
+}
+
+struct EndingOrder {
+    const char* name;
+    int main_tenths;     ///< length of the main stream
+    int caption_tenths;  ///< length of the caption stream
+    bool main_refuses;   ///< the main thread has no hand-over buffer
+    bool stop_midway;    ///< a stop request arrives while the paced caption stream is read
+};
+
+TEST_F(MergeHandOver, BothThreadsEndWhicheverStreamEndsFirstOrStops)
+{
+    const EndingOrder orders[] = {
+        {"main stream ends first", 5, 40, false, false},
+        {"caption stream ends first", 40, 5, false, false},
+        {"main thread refuses", 30, 30, true, false},
+        {"stop request midway", 40, 40, false, true},
+    };
+    for (const EndingOrder& order : orders) {
+        SCOPED_TRACE(order.name);
+        ASSERT_TRUE(
+            test::write_file_bytes(dir_ + "main.ts", stream_with_captions(order.main_tenths)));
+        ASSERT_TRUE(test::write_file_bytes(dir_ + "caption.ts",
+                                           stream_with_captions(order.caption_tenths)));
+        WorkerArgs args;
+        args.mode = RunMode::merge;
+        args.config = &config_;
+        for (WorkerSlot& slot : args.slots) {
+            slot.shared = &args.buffers[0];
+            slot.lock_event = std::make_unique<platform::ManualResetEvent>(false);
+        }
+        args.slots[0].source = dir_ + "main.ts";
+        args.slots[0].output = dir_ + "merged.ts";
+        args.slots[1].source = dir_ + "caption.ts";
+        args.slots[0].shared = order.main_refuses ? nullptr : args.slots[0].shared;
+        args.slots[1].sync = order.stop_midway;  // paced: the stop finds it mid-stream
+        std::thread stopper;
+        if (order.stop_midway) {
+            stopper = std::thread([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                stop_requested = 1;
+            });
+        }
+        const bool ended = run_both_within_deadline(args);
+        if (stopper.joinable()) {
+            stopper.join();
+        }
+        stop_requested = 0;
+        EXPECT_TRUE(ended);
+        EXPECT_TRUE(args.slots[0].finished && args.slots[1].finished);
+    }
 }
 
 }  // namespace
