@@ -12,12 +12,9 @@
 // logged is the number of inserted items.
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,13 +22,14 @@
 #include "base/console_output.h"
 #include "fuzz/fuzz_support.h"
 #include "modes/merge_worker.h"
+#include "support/merge_threads.h"
 
 namespace {
 
 using qv::fuzz::require;
 
 constexpr size_t kPacket = 188;
-constexpr auto kThreadDeadline = std::chrono::seconds(30);
+constexpr uint32_t kThreadDeadlineMs = 30000;
 
 constexpr int64_t kPatches[] = {0,
                                 90000,
@@ -102,23 +100,7 @@ CaptionLog read_caption_log()
 /// Both workers on their own threads, each ending within the deadline.
 void run_both(qv::WorkerArgs& args)
 {
-    std::mutex mutex;
-    std::condition_variable ended;
-    int running = 2;
-    const auto run = [&](int32_t (*worker)(qv::WorkerArgs*)) {
-        (void)worker(&args);
-        std::lock_guard<std::mutex> lock(mutex);
-        --running;
-        ended.notify_all();
-    };
-    std::thread main(run, qv::run_merge_main_worker);
-    std::thread caption(run, qv::run_merge_caption_worker);
-    std::unique_lock<std::mutex> lock(mutex);
-    require(ended.wait_for(lock, kThreadDeadline, [&] { return running == 0; }),
-            "both merge threads end");
-    lock.unlock();
-    main.join();
-    caption.join();
+    require(qv::test::run_merge_workers_within(args, kThreadDeadlineMs), "both merge threads end");
 }
 
 uint16_t pid_of(const uint8_t* packet)

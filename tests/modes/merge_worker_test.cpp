@@ -4,14 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "base/console_output.h"
 #include "platform/thread.h"
+#include "support/merge_threads.h"
 #include "support/run_program.h"
 #include "support/stream_builder.h"
 #include "support/test_data.h"
@@ -128,31 +126,6 @@ TEST_F(MergeHandOver, BothThreadsTogetherPutTheCaptionsBack)
     EXPECT_EQ(args_.result_count.load(), 6 + 3);
 }
 
-/// Runs both workers on their own threads; false when either has not ended after 20 s (both
-/// are joined all the same, so a hang shows as a failure and not as a crash).
-bool run_both_within_deadline(WorkerArgs& args)
-{
-    std::mutex mutex;
-    std::condition_variable ended;
-    int running = 2;
-    const auto run = [&](int32_t (*worker)(WorkerArgs*)) {
-        (void)worker(&args);
-        std::lock_guard<std::mutex> lock(mutex);
-        --running;
-        ended.notify_all();
-    };
-    std::thread main(run, run_merge_main_worker);
-    std::thread caption(run, run_merge_caption_worker);
-    bool in_time = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        in_time = ended.wait_for(lock, std::chrono::seconds(20), [&] { return running == 0; });
-    }
-    main.join();
-    caption.join();
-    return in_time;
-}
-
 struct EndingOrder {
     const char* name;
     int main_tenths;     ///< length of the main stream
@@ -190,11 +163,11 @@ TEST_F(MergeHandOver, BothThreadsEndWhicheverStreamEndsFirstOrStops)
         std::thread stopper;
         if (order.stop_midway) {
             stopper = std::thread([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                platform::sleep_ms(100);
                 stop_requested = 1;
             });
         }
-        const bool ended = run_both_within_deadline(args);
+        const bool ended = test::run_merge_workers_within(args, 20000);
         if (stopper.joinable()) {
             stopper.join();
         }
