@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "arib/arib_char_tables.h"
 #include "arib/crc16.h"
 #include "subtitle/caption_encoder.h"
@@ -21,20 +22,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    uint8_t next() { return at < size ? data[at++] : 0; }
-};
+using qv::fuzz::Input;
+using qv::fuzz::require;
 
 void append_sjis(std::string& text, uint16_t code)
 {

@@ -15,7 +15,7 @@
 namespace qv::fuzz {
 
 /// Stops the process (libFuzzer keeps the input) when a property does not hold.
-inline void require(bool condition, const char* property)
+inline void require(bool condition, const char* property = "a property of the target")
 {
     if (!condition) {
         std::fprintf(stderr, "property failed: %s\n", property);

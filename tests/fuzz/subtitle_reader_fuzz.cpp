@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "platform/file.h"
 #include "subtitle/patch_time.h"
 #include "subtitle/subtitle_reader.h"
@@ -16,20 +17,8 @@
 
 namespace {
 
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-    bool more() const { return at < size; }
-    uint8_t next() { return at < size ? data[at++] : 0; }
-};
+using qv::fuzz::Input;
+using qv::fuzz::require;
 
 std::string digits(Input& in, int count)
 {
