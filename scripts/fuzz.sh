@@ -7,6 +7,12 @@
 #
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
 #   scripts/fuzz.sh merge_fuzz 600 -max_len=8192
+#   scripts/fuzz.sh merge_fuzz 5400 -max_len=4096 -rss_limit_mb=16000 -malloc_limit_mb=2048
+#
+# merge_fuzz starts two threads per input, and AddressSanitizer keeps some memory for every
+# thread that ever ran: after about five million inputs the process passes libFuzzer's default
+# limit of 2048 MB and stops as if out of memory. A long campaign raises -rss_limit_mb and keeps
+# the limit for one allocation with -malloc_limit_mb.
 #
 # One fuzzing process on one core (the same as -jobs=1); run targets one after the other.
 set -euo pipefail
