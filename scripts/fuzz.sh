@@ -11,11 +11,10 @@
 #
 # merge_fuzz starts two threads per input. Under AddressSanitizer its resident memory grows by
 # about 400 bytes per input (the plain build stays at 6 MB over the same inputs and LeakSanitizer
-# finds nothing; under ASan a bare program that only starts and joins 800 000 threads reaches
-# 420 MB), so after
-# about five million inputs it passes libFuzzer's default limit of 2048 MB and stops as if out of
-# memory. A long campaign raises -rss_limit_mb and keeps the limit for one allocation with
-# -malloc_limit_mb.
+# finds nothing; under ASan a bare program that only starts and joins 800 000 threads reaches 420
+# MB), so after about five million inputs it passes libFuzzer's default limit of 2048 MB and stops
+# as if out of memory. A long campaign raises -rss_limit_mb and keeps the limit for one allocation
+# with -malloc_limit_mb.
 #
 # One fuzzing process on one core (the same as -jobs=1); run targets one after the other.
 set -euo pipefail
