@@ -182,9 +182,9 @@ void check_scan(const Arguments& arguments)
                                     &config.filter_path, &config.log_path}) {
         require(path->empty() || is_bare_argument(arguments, *path), "paths are bare arguments");
     }
-    for (const auto* spec :
+    for (const auto* value :
          {&config.duration_spec, &config.dump_spec, &config.piddef_spec, &config.paramhex_spec}) {
-        require(!spec->has_value() || is_bare_argument(arguments, **spec),
+        require(!value->has_value() || is_bare_argument(arguments, **value),
                 "option values are bare arguments");
     }
     for (size_t i = 0; i < config.plugin_host.size(); ++i) {
