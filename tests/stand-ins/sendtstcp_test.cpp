@@ -143,9 +143,10 @@ TEST_F(StandInSender, ALateListenerGetsTheStreamFromItsConnectionOn)
 
 TEST_F(StandInSender, ASlowReaderLosesNothing)
 {
-    // 256 KiB every 2 ms (or every tick of a coarser timer) is far slower than the sender and
-    // still fast enough to take a full queue within the 5 s that stopping allows.
-    test::TcpListener slow(0, 2, 256 * 1024);
+    // 512 KiB every 2 ms (or every tick of a coarser timer) is far slower than the sender and
+    // still fast enough to take a full queue within the 5 s that stopping allows, also when a
+    // loaded machine under Wine ticks every 15 ms or more (256 KiB a tick fell short there).
+    test::TcpListener slow(0, 2, 512 * 1024);
     const int32_t id = api_.initialize();
     add(id, "127.0.0.1", slow.port());
     api_.start_send(id);
