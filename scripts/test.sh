@@ -4,7 +4,7 @@
 # that start threads under ThreadSanitizer (scripts/tsan.sh) and the Windows step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 
 run_suite() {
   local dir=$1; shift
