@@ -3,6 +3,8 @@
 // a file, and the stream modes read a live stream played by the tuner.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -126,17 +128,44 @@ TEST_F(TunerSource, DisplayShowsThePlayedStreamsCaptionsUntilTheRangeEnds)
     EXPECT_EQ(live.out.find(end, at + 1), std::string::npos) << live.out;
 }
 
+/// True when `written` is whole packets of `played` in their order, from its first packet on:
+/// the played stream with at most some packets left out.
+bool is_ordered_selection_from_start(const StreamBytes& written, const StreamBytes& played)
+{
+    constexpr size_t kPacket = 188;
+    if (written.size() % kPacket != 0 || written.size() < kPacket ||
+        !std::equal(written.begin(), written.begin() + kPacket, played.begin())) {
+        return false;
+    }
+    size_t from = 0;
+    for (size_t at = 0; at < written.size(); at += kPacket) {
+        while (from + kPacket <= played.size() &&
+               !std::equal(written.begin() + static_cast<ptrdiff_t>(at),
+                           written.begin() + static_cast<ptrdiff_t>(at + kPacket),
+                           played.begin() + static_cast<ptrdiff_t>(from))) {
+            from += kPacket;
+        }
+        if (from + kPacket > played.size()) {
+            return false;
+        }
+        from += kPacket;
+    }
+    return true;
+}
+
 TEST_F(TunerSource, ThroughWritesWhatWasReceived)
 {
-    // At eight times the pace the program keeps up: it receives the played stream from its
-    // start, packet for packet, until the range ends.
+    // The program receives the played stream from its start until the range ends and writes
+    // it as received. A hand-out of the driver that finds the queue not yet emptied is
+    // discarded (a live source does not wait), so on a busy machine whole hand-outs may be
+    // missing; nothing else may differ.
     const std::string tuner = tuner_path(QV_FILE_TUNER);
     (void)run_quilvaren(
         {"-mode", "through", "-noprogress", "-duration", "3", "-throughpath", dir_ + "live.ts", tuner});
     const StreamBytes received = file_bytes(dir_ + "live.ts");
     ASSERT_GT(received.size(), 188u * 100);
     ASSERT_LE(received.size(), stream_.size());
-    EXPECT_TRUE(std::equal(received.begin(), received.end(), stream_.begin()));
+    EXPECT_TRUE(is_ordered_selection_from_start(received, stream_));
 }
 
 TEST_F(TunerSource, ADriverThatCannotDeliverEndsThePassAtOnce)
