@@ -27,6 +27,7 @@ cd "$(dirname "$0")/.."
 size=1G
 rounds=7
 modes=display,extract,filter,through,merge,convert
+variants=auto,one,threads,reads
 dir=
 keep=0
 callgrind=1
@@ -36,6 +37,7 @@ while [ $# -gt 0 ]; do
     --size) size=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
     --modes) modes=$2; shift 2 ;;
+    --variants) variants=$2; shift 2 ;;
     --dir) dir=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     --no-callgrind) callgrind=0; shift ;;
@@ -117,10 +119,18 @@ add_row() {  # add_row LABEL BASELINE KIND ENVIRONMENT OUTPUT COMMAND…
   shift 5
   commands+=("$*")
 }
+# The ways a worker can read its file: a label suffix and the environment that selects it.
+declare -A variant_label=([auto]="[default]" [one]="[1 thread]" [threads]="[threads]"
+                          [reads]="[reads]" [read-threads]="[reads, threads]")
+declare -A variant_environment=([auto]="" [one]="QV_IO_THREADS=0" [threads]="QV_IO_THREADS=1"
+                                [reads]="QV_IO_THREADS=0 QV_MAP_FILES=0"
+                                [read-threads]="QV_IO_THREADS=1 QV_MAP_FILES=0")
 variant_rows() {  # variant_rows LABEL BASELINE KIND OUTPUT COMMAND…
-  local label=$1 baseline=$2 kind=$3 output=$4; shift 4
-  add_row "$label [1 thread]" "$baseline" "$kind" "QV_IO_THREADS=0" "$output" "$@"
-  add_row "$label [threads]" "$baseline" "$kind" "QV_IO_THREADS=1" "$output" "$@"
+  local label=$1 baseline=$2 kind=$3 output=$4 variant; shift 4
+  for variant in ${variants//,/ }; do
+    add_row "$label ${variant_label[$variant]}" "$baseline" "$kind" \
+      "${variant_environment[$variant]}" "$output" "$@"
+  done
 }
 
 add_row "cat FILE > /dev/null" =null cat "" "" cat "$stream"
@@ -167,7 +177,8 @@ run_row() {
   read -r -a command <<< "${commands[$i]}"
   if [ -n "${outputs[$i]}" ]; then rm -f "${outputs[$i]}"; fi
   if [ -n "${environments[$i]}" ]; then
-    timed_run "$console" env "${environments[$i]}" "${command[@]}"
+    # shellcheck disable=SC2086
+    timed_run "$console" env ${environments[$i]} "${command[@]}"
   else
     timed_run "$console" "${command[@]}"
   fi
@@ -183,7 +194,8 @@ row_sums() {  # row_sums INDEX ENVIRONMENT EXTRA… → "md5 of output/md5 of co
   local -a command
   read -r -a command <<< "${commands[$i]}"
   if [ -n "${outputs[$i]}" ]; then rm -f "${outputs[$i]}"; fi
-  env "$environment" "${command[@]}" "$@" > "$work/console.txt" 2>/dev/null || true
+  # shellcheck disable=SC2086
+  env $environment "${command[@]}" "$@" > "$work/console.txt" 2>/dev/null || true
   local file_sum=-
   if [ -n "${outputs[$i]}" ] && [ -f "${outputs[$i]}" ]; then
     file_sum=$(md5sum < "${outputs[$i]}" | cut -c1-32)
@@ -196,7 +208,7 @@ for i in "${!labels[@]}"; do
   if [ "${kinds[$i]}" = cat ]; then byte_check[$i]=""; continue; fi
   key=${commands[$i]}
   if [ -z "${reference_sum[$key]:-}" ]; then
-    reference_sum[$key]=$(row_sums "$i" QV_IO_THREADS=0 -bufsize 48128)
+    reference_sum[$key]=$(row_sums "$i" "QV_IO_THREADS=0 QV_MAP_FILES=0" -bufsize 48128)
   fi
   measured=$(row_sums "$i" "${environments[$i]}")
   if [ "$measured" = "${reference_sum[$key]}" ]; then byte_check[$i]=same; else byte_check[$i]=DIFFERENT; fi
@@ -281,16 +293,17 @@ if [ "$callgrind" = 1 ]; then
   echo
   printf '%-38s %14s %10s %8s\n' "callgrind ($cut_packets packets, all threads)" "instructions" "per packet" "limit"
   for mode in display filter; do
-    for threads in 0 1; do
+    for variant in ${variants//,/ }; do
       if [ "$mode" = display ]; then args=("$cut" -noprogress); else
         args=(-mode filter "$cut" -filterpath "$work/cg.ts" -noprogress); fi
-      total=$( (env QV_IO_THREADS=$threads valgrind --tool=callgrind --callgrind-out-file=/dev/null \
-                  "$program" "${args[@]}" 2>&1 >/dev/null || true) | sed -n 's/.*Collected : //p')
+      # shellcheck disable=SC2086
+      total=$( (env ${variant_environment[$variant]} valgrind --tool=callgrind \
+                  --callgrind-out-file=/dev/null "$program" "${args[@]}" 2>&1 >/dev/null || true) |
+               sed -n 's/.*Collected : //p')
       per=$(awk -v t="$total" -v p="$cut_packets" 'BEGIN { printf "%.1f", t / p }')
       verdict=$(awk -v v="$per" -v l="${instruction_limit[$mode]}" 'BEGIN { print (v <= l) ? "ok" : "OVER" }')
-      label="$mode -noprogress [1 thread]"
-      if [ "$threads" = 1 ]; then label="$mode -noprogress [threads]"; fi
-      printf '%-38s %14s %10s %8s\n' "$label" "$total" "$per" "${instruction_limit[$mode]} $verdict"
+      printf '%-38s %14s %10s %8s\n' "$mode -noprogress ${variant_label[$variant]}" "$total" "$per" \
+        "${instruction_limit[$mode]} $verdict"
     done
   done
   rm -f "$cut" "$work/cg.ts"

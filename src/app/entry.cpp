@@ -11,6 +11,7 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/thread.h"
 #include "pump/stream_pump.h"
 
 namespace qv {
@@ -129,8 +130,13 @@ int run_program(int argc, char** argv, const PassRunner& run)
     RunConfig config;
     scan_arguments(config, argc, argv);
     std::string io_threads;
-    config.io_threads =
-        platform::environment_value("QV_IO_THREADS", io_threads) && io_threads == "1";
+    config.io_threads = platform::environment_value("QV_IO_THREADS", io_threads)
+                            ? io_threads == "1"
+                            : platform::processor_to_spare();
+    std::string map_files;
+    if (platform::environment_value("QV_MAP_FILES", map_files) && map_files == "0") {
+        config.file_reading = FileReading::read;
+    }
     if (config.no_progress) {
         console_flags |= kNoProgress;
     }

@@ -51,4 +51,9 @@ private:
 
 void sleep_ms(uint32_t milliseconds);
 
+/// True when a processor is free for a second thread of this process: it may run on more than
+/// one, and over the last minute fewer of them than that, less one, were kept busy on average.
+/// False where the load is not known (Windows).
+bool processor_to_spare();
+
 }  // namespace qv::platform

@@ -16,6 +16,8 @@ enum class RunMode : int32_t { extract = 0, merge = 1, display = 2, through = 3,
 /// -bufsize values below this (the write buffer size) select the default.
 inline constexpr uint32_t kMinimumReadBufferSize = 48128;
 
+enum class FileReading { read, mapped };
+
 struct RunConfig {
     RunMode mode = RunMode::display;
     std::vector<std::string> source_list;
@@ -49,11 +51,16 @@ struct RunConfig {
     bool loop_enabled = false;
     int32_t loop_count = 0;
     bool no_delete = false;
-    /// A file source is read and a file output written on threads of their own (environment
-    /// variable QV_IO_THREADS=1): pays only where a core is free for them. Otherwise each worker
-    /// reads and writes on its own thread, and only an output that may stall (a pipe, a
-    /// terminal) has a writer thread.
+    /// A file source is read with a second thread (one that maps the pages of the next view in,
+    /// or one that reads ahead where views are not available) and a file output written on a
+    /// thread of its own. Environment variable QV_IO_THREADS: "1" on, "0" off; unset, on when a
+    /// processor is free (the threads cost more than they save on a busy machine). Otherwise
+    /// each worker reads and writes on its own thread, and only an output that may stall (a
+    /// pipe, a terminal) has a writer thread.
     bool io_threads = false;
+    /// How a file source is read: through mapped views, or ("0" in the environment variable
+    /// QV_MAP_FILES) by reads into the worker's block.
+    FileReading file_reading = FileReading::mapped;
 };
 
 /// The read buffer size a worker uses: the -bufsize value, or 104857600 when that is below

@@ -478,7 +478,13 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
         pump.reader.capacity = effective_read_buffer_size(*pump.config);
         // A file's reads never wait for a writer (pipes, standard input and tuners do).
         pump.input.regular_file = pump.source_kind == SourceKind::file;
-        if (pump.input.regular_file && pump.config->io_threads) {
+        if (pump.input.regular_file && pump.config->file_reading != FileReading::read) {
+            // A read buffer asked to be smaller than a view makes the views that small.
+            (void)start_mapped_reading(pump.reader, pump.input.handle, pump.source_origin,
+                                       pump.config->io_threads,
+                                       std::min<size_t>(kMappedViewSize, pump.reader.capacity));
+        }
+        if (pump.input.regular_file && pump.config->io_threads && !pump.reader.mapped) {
             (void)start_read_ahead(pump.reader, pump.input.handle);
         }
         if (pump.config->duration_spec) {

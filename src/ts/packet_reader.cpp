@@ -87,6 +87,39 @@ Refill refill_ahead(PacketReadBuffer& reader)
     return Refill::read;
 }
 
+/// The mapped form of refill: the next bytes are the file's own, in a view that holds the tail
+/// as well, so nothing is copied. At the end of the file the data is the tail alone.
+Refill refill_mapped(PacketReadBuffer& reader)
+{
+    MappedFile& file = *reader.mapped;
+    const bool started = reader.data != nullptr;
+    const uint32_t kept_from = started ? std::min(reader.cursor, reader.valid_length) : 0;
+    const int64_t from = file.offset() + kept_from;
+    const int64_t old_end = file.offset() + (started ? reader.valid_length : 0);
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+    if (!file.bytes_from(from, bytes, length)) {
+        reader.read_failed = true;
+        reader.read_error = file.error_code();
+        // The views may be gone: nothing is left to deliver.
+        reader.data = nullptr;
+        reader.cursor = 0;
+        reader.valid_length = 0;
+        return Refill::end;
+    }
+    // The bytes stay where the file has them; only the pointer moves to the current view.
+    reader.data = const_cast<uint8_t*>(bytes);
+    reader.cursor = 0;
+    reader.valid_length = static_cast<uint32_t>(length);
+    const int64_t new_end = from + static_cast<int64_t>(length);
+    if (new_end <= old_end) {
+        return Refill::empty;
+    }
+    reader.bytes_read += static_cast<uint64_t>(new_end - old_end);
+    reader.awaiting_more = false;
+    return Refill::read;
+}
+
 /// Looks for the next packet from the cursor: a sync byte confirmed by another one 188 or 192
 /// bytes on. Bytes before it are dropped. A sync byte too close to the end to be confirmed stops
 /// the scan with `awaiting_more` set; with nothing found at all the data is dropped.
@@ -144,6 +177,11 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         if (requested > kReadAheadLead) {
             return 0;
         }
+    } else if (reader.mapped) {
+        // A view always holds this much after the cursor, short of the end of the file.
+        if (requested > kMappedViewOverlap - kTimestampedPacketSize) {
+            return 0;
+        }
     } else if (!reader.block && reader.capacity == 0) {
         return 0;
     } else if (!reader.block) {
@@ -169,7 +207,7 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
         reader.valid_length = reader.capacity;
         reader.awaiting_more = false;
     }
-    if (!reader.ahead && reader.capacity < requested) {
+    if (!reader.ahead && !reader.mapped && reader.capacity < requested) {
         return 0;
     }
 
@@ -187,7 +225,9 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     bool read_now = reader.valid_length - reader.cursor < requested || reader.awaiting_more;
     for (;;) {
         if (read_now) {
-            const Refill result = reader.ahead ? refill_ahead(reader) : refill(reader, source);
+            const Refill result = reader.ahead    ? refill_ahead(reader)
+                                  : reader.mapped ? refill_mapped(reader)
+                                                  : refill(reader, source);
             if (result != Refill::read) {
                 // Nothing more for now. At the end of the input a sync byte with exactly one
                 // packet behind it is the last packet; a tuner queue that has run empty while
@@ -237,7 +277,7 @@ uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
 
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 {
-    if (reader.ahead || reader.block) {
+    if (reader.ahead || reader.mapped || reader.block) {
         return false;  // bytes already read would be skipped
     }
     // A -bufsize smaller than a slice keeps the reads that small.
@@ -255,9 +295,28 @@ bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
     return true;
 }
 
+bool start_mapped_reading(PacketReadBuffer& reader, platform::NativeHandle handle,
+                          int64_t position, bool populate_ahead, size_t view_size)
+{
+    if (reader.ahead || reader.mapped || reader.block) {
+        return false;  // bytes already read would be skipped
+    }
+    auto mapped = std::make_unique<MappedFile>(view_size);
+    if (!mapped->start(handle, position, populate_ahead)) {
+        return false;
+    }
+    reader.mapped = std::move(mapped);
+    reader.data = nullptr;
+    reader.cursor = 0;
+    reader.valid_length = 0;
+    reader.awaiting_more = false;
+    return true;
+}
+
 void release_read_buffer(PacketReadBuffer& reader)
 {
     reader.ahead.reset();
+    reader.mapped.reset();
     reader.data = nullptr;
     reader.read_position = nullptr;
     reader.block.reset();

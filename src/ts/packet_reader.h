@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/file.h"
+#include "ts/mapped_file.h"
 #include "ts/read_ahead.h"
 #include "ts/ts_packet.h"
 
@@ -52,6 +53,8 @@ struct PacketReadBuffer {
     /// A file read on a thread of its own (start_read_ahead): its slices then take the place
     /// of `block`.
     std::unique_ptr<ReadAhead> ahead;
+    /// A file read through mapped views (start_mapped_reading): `data` then points into a view.
+    std::unique_ptr<MappedFile> mapped;
     /// A read from the source failed (not the end of the input): read_packet then answers 0
     /// like at the end, and the caller reports it. `read_error` is the OS error code.
     bool read_failed = false;
@@ -66,7 +69,15 @@ inline const uint8_t* read_data(const PacketReadBuffer& reader) { return reader.
 /// read_packet, with the file at its start position). False, and nothing changes, when the
 /// thread cannot start. The handle must stay open until release_read_buffer().
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle);
-/// Stops a read-ahead thread and frees the block.
+/// Reads `handle`, a regular file, through mapped views from `position` on (call it before the
+/// first read_packet), with a thread that populates the next view when `populate_ahead`. False,
+/// and nothing changes, where the system maps no views of the file: it is then read. Requests
+/// are limited to kMappedViewOverlap less a packet unit. The handle must stay open until
+/// release_read_buffer().
+bool start_mapped_reading(PacketReadBuffer& reader, platform::NativeHandle handle,
+                          int64_t position, bool populate_ahead,
+                          size_t view_size = kMappedViewSize);
+/// Stops a read-ahead or populating thread, unmaps the views and frees the block.
 void release_read_buffer(PacketReadBuffer& reader);
 
 /// Delivers the next packet: `packet` points at its sync byte inside the block and stays valid

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/environment.h"
 #include "platform/file.h"
+#include "platform/file_view.h"
 #include "support/test_data.h"
 #include "support/ts_builders.h"
 #include "ts/tuner_buffer.h"
@@ -300,10 +303,19 @@ TEST_F(FileReading, RealTimestampedRecordingDeliversEveryUnit)
     platform::close_handle(handle);
 }
 
-enum class Reading { single, runs, runs_ahead };
+enum class Reading { single, runs, runs_ahead, single_mapped, runs_mapped, runs_populated };
+
+/// Views of 128 KiB (the least: twice the overlap), so that a file of a few MiB crosses many.
+constexpr size_t kSmallView = 1;
+
+bool mapped(Reading reading)
+{
+    return reading == Reading::single_mapped || reading == Reading::runs_mapped ||
+           reading == Reading::runs_populated;
+}
 
 /// Every packet of the file at `path`: one read_packet call per packet, or in runs read by the
-/// worker or on a read-ahead thread.
+/// worker or on a read-ahead thread, or walked in mapped views (alone or populated ahead).
 Delivered read_whole_file(const std::string& path, uint32_t capacity, Reading reading,
                           uint64_t* bytes_read = nullptr)
 {
@@ -315,9 +327,13 @@ Delivered read_whole_file(const std::string& path, uint32_t capacity, Reading re
     if (reading == Reading::runs_ahead) {
         EXPECT_TRUE(start_read_ahead(reader, handle));
     }
+    if (mapped(reading) && !start_mapped_reading(reader, handle, 0,
+                                                 reading == Reading::runs_populated, kSmallView)) {
+        EXPECT_EQ(platform::file_view_alignment(), 0u);  // only where views are not available
+    }
     const PacketSource source{handle, nullptr, true};
     const uint8_t* packet = nullptr;
-    if (reading != Reading::single) {
+    if (reading != Reading::single && reading != Reading::single_mapped) {
         while (const uint32_t count = read_packet_run(reader, source, packet)) {
             for (uint32_t i = 0; i < count; ++i) {
                 const uint8_t* at = packet + i * 188;
@@ -355,7 +371,11 @@ TEST_F(FileReading, RunsDeliverWhatSinglePacketsDoAtEveryBlockSize)
         SCOPED_TRACE("capacity " + std::to_string(capacity));
         const Delivered single = read_whole_file(path, capacity, Reading::single);
         ASSERT_EQ(single.packets.size(), 8998u);  // the packet before each noise stretch goes
-        for (const Reading reading : {Reading::runs, Reading::runs_ahead}) {
+        const Delivered single_mapped = read_whole_file(path, capacity, Reading::single_mapped);
+        EXPECT_EQ(single_mapped.packets, single.packets);
+        EXPECT_EQ(single_mapped.lengths, single.lengths);
+        for (const Reading reading : {Reading::runs, Reading::runs_ahead, Reading::runs_mapped,
+                                      Reading::runs_populated}) {
             uint64_t bytes_read = 0;
             const Delivered runs = read_whole_file(path, capacity, reading, &bytes_read);
             EXPECT_EQ(runs.packets, single.packets);
@@ -396,6 +416,7 @@ TEST_F(FileReading, RunsOnARealTimestampedRecording)
     ASSERT_FALSE(single.packets.empty());
     EXPECT_EQ(read_whole_file(path, 100003, Reading::runs).packets, single.packets);
     EXPECT_EQ(read_whole_file(path, 100003, Reading::runs_ahead).packets, single.packets);
+    EXPECT_EQ(read_whole_file(path, 100003, Reading::runs_populated).packets, single.packets);
 }
 
 TEST_F(FileReading, ARunLeavesTheBlockAloneWhileTheNextPacketIsInIt)
@@ -435,6 +456,123 @@ TEST_F(FileReading, ARunLeavesTheBlockAloneWhileTheNextPacketIsInIt)
     // reads go to a page boundary.
     EXPECT_LE(reader.capacity, kReadSliceSize + 192);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(reader.read_position) % 4096, 0u);
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+}
+
+/// Every packet read_packet_run delivers from `reader` until it answers 0, by number.
+std::vector<uint32_t> numbers_until_the_end(PacketReadBuffer& reader, const PacketSource& source,
+                                            std::vector<int64_t>* positions = nullptr,
+                                            int64_t origin = 0)
+{
+    std::vector<uint32_t> numbers;
+    const uint8_t* first = nullptr;
+    while (const uint32_t count = read_packet_run(reader, source, first)) {
+        for (uint32_t i = 0; i < count; ++i) {
+            numbers.push_back(test::packet_number(first + i * 188));
+            if (positions != nullptr) {
+                // Where the pump says a packet lies: counted from the bytes read.
+                const int64_t block_start = origin + static_cast<int64_t>(reader.bytes_read) -
+                                            static_cast<int64_t>(reader.valid_length);
+                positions->push_back(block_start + (first + i * 188 - read_data(reader)));
+            }
+        }
+    }
+    return numbers;
+}
+
+TEST_F(FileReading, MappedViewsStartAtAnyPositionAndCountTheBytesFromIt)
+{
+    // 100 bytes of noise, then packets: the start lies inside the file, off every alignment.
+    const Bytes packets = test::numbered_packets(0x100, 3000);
+    const Bytes stream = test::concat({Bytes(100, 0x11), packets});
+    platform::NativeHandle handle = platform::open_for_reading(write_temp(stream));
+    const int64_t origin = 100 + 188 * 5;
+    PacketReadBuffer reader;
+    reader.capacity = kDefaultReadBufferSize;
+    if (!start_mapped_reading(reader, handle, origin, false, kSmallView)) {
+        platform::close_handle(handle);
+        GTEST_SKIP() << "no file views on this system";
+    }
+    EXPECT_FALSE(start_mapped_reading(reader, handle, 0, false));  // already mapping
+    EXPECT_FALSE(start_read_ahead(reader, handle));
+    const PacketSource source{handle, nullptr, true};
+    std::vector<int64_t> positions;
+    const std::vector<uint32_t> numbers = numbers_until_the_end(reader, source, &positions, origin);
+    ASSERT_EQ(numbers.size(), 2995u);
+    for (uint32_t i = 0; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], i + 5);
+        ASSERT_EQ(positions[i], 100 + 188 * static_cast<int64_t>(i + 5));
+    }
+    EXPECT_EQ(reader.bytes_read, stream.size() - static_cast<uint64_t>(origin));
+    EXPECT_FALSE(reader.read_failed);
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+}
+
+TEST_F(FileReading, MappedFileThatGrowsIsReadOnAndAnEmptyOneIsRead)
+{
+    const Bytes packets = test::numbered_packets(0x100, 1500);
+    const std::string path = write_temp(Bytes(packets.begin(), packets.begin() + 1000 * 188));
+    platform::NativeHandle handle = platform::open_for_reading(path);
+    PacketReadBuffer reader;
+    reader.capacity = kDefaultReadBufferSize;
+    if (!start_mapped_reading(reader, handle, 0, true, kSmallView)) {
+        platform::close_handle(handle);
+        GTEST_SKIP() << "no file views on this system";
+    }
+    const PacketSource source{handle, nullptr, true};
+    std::vector<uint32_t> numbers = numbers_until_the_end(reader, source);
+    EXPECT_EQ(numbers.size(), 1000u);
+    {
+        std::ofstream more(path, std::ios::binary | std::ios::app);
+        more.write(reinterpret_cast<const char*>(packets.data()) + 1000 * 188, 500 * 188);
+    }
+    const std::vector<uint32_t> after = numbers_until_the_end(reader, source);
+    numbers.insert(numbers.end(), after.begin(), after.end());
+    ASSERT_EQ(numbers.size(), 1500u);
+    for (uint32_t i = 0; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], i);
+    }
+    release_read_buffer(reader);
+    platform::close_handle(handle);
+
+    // A file that says it is empty is read, not mapped (special files report no size).
+    platform::NativeHandle empty = platform::open_for_reading(write_temp(Bytes()));
+    PacketReadBuffer fresh;
+    fresh.capacity = kDefaultReadBufferSize;
+    EXPECT_FALSE(start_mapped_reading(fresh, empty, 0, true));
+    EXPECT_FALSE(fresh.mapped);
+    platform::close_handle(empty);
+}
+
+TEST_F(FileReading, MappedFileCutShorterWhileReadEndsInAReadFailure)
+{
+    // The file loses its end after mapping: the walk meets pages that are gone. It must end
+    // with a failed read (reported by the pump), not with the process.
+    const Bytes packets = test::numbered_packets(0x100, 5000);
+    const std::string path = write_temp(packets);
+    platform::NativeHandle handle = platform::open_for_reading(path);
+    PacketReadBuffer reader;
+    reader.capacity = kDefaultReadBufferSize;
+    if (!start_mapped_reading(reader, handle, 0, false, kSmallView)) {
+        platform::close_handle(handle);
+        GTEST_SKIP() << "no file views on this system";
+    }
+    const PacketSource source{handle, nullptr, true};
+    const uint8_t* first = nullptr;
+    ASSERT_GT(read_packet_run(reader, source, first), 0u);
+    std::filesystem::resize_file(path, 188 * 1000 + 50);
+    const std::vector<uint32_t> numbers = numbers_until_the_end(reader, source);
+    EXPECT_TRUE(reader.read_failed);
+    EXPECT_EQ(reader.read_error, platform::file_view_damage_error());
+    // What was delivered is the file's own packets, in order, up to where it was cut.
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_LE(numbers.size(), 1000u);
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], numbers[i - 1] + 1);
+    }
+    EXPECT_EQ(read_packet_run(reader, source, first), 0u);  // the failure stays
     release_read_buffer(reader);
     platform::close_handle(handle);
 }

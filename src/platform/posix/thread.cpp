@@ -2,6 +2,8 @@
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <sched.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <cerrno>
@@ -140,6 +142,22 @@ bool ManualResetEvent::wait(uint32_t timeout_ms)
 void sleep_ms(uint32_t milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool processor_to_spare()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+        return false;
+    }
+    const int processors = CPU_COUNT(&allowed);
+    double load[1] = {0};
+    if (processors < 2 || ::getloadavg(load, 1) != 1) {
+        return false;
+    }
+    // Half a processor of slack: a run that keeps one processor busy by itself stays below.
+    return load[0] < processors - 0.5;
 }
 
 }  // namespace qv::platform

@@ -112,4 +112,6 @@ bool ManualResetEvent::wait(uint32_t timeout_ms)
 
 void sleep_ms(uint32_t milliseconds) { Sleep(milliseconds); }
 
+bool processor_to_spare() { return false; }
+
 }  // namespace qv::platform
