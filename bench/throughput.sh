@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Whole-program throughput: generates a large broadcast-like stream (16 Mbit/s, video-like PES
 # with PCR, audio, captions, SI) into memory-backed storage, warms the page cache, and measures
-# every mode against `cat` in interleaved rounds, each mode row once with each worker reading and
-# writing on its own thread (QV_IO_THREADS unset) and once with a file read and written on
-# threads of their own (QV_IO_THREADS=1). Prints per row the median throughput, the median of
+# every mode against `cat` in interleaved rounds, each mode row once in each way of reading and
+# writing (--variants: the program's own choice, mapped views on one thread, with threads, and
+# reads into a block). Prints per row the median throughput, the median of
 # the per-round ratios to cat, ns per packet, the peak memory and whether the bytes of the output
 # and of the console text equal those of a one-thread reference run. Then the instructions per
 # packet of display and filter (callgrind, all threads, a 100 MB cut), the peak memory of every
 # mode over every source kind, and the convert rows.
 #
-#   bench/throughput.sh [--size SIZE] [--rounds N] [--modes LIST] [--dir DIR] [--keep]
+#   bench/throughput.sh [--size SIZE] [--rounds N] [--modes LIST] [--variants LIST] [--dir DIR] [--keep]
 #                       [--no-callgrind] [--no-memory]
 #
 #   --size          stream size, suffix K, M or G (powers of 1024); default 1G
 #   --rounds        rounds of all rows; medians are reported; default 7
 #   --modes         comma-separated: display, extract, filter, through, merge, convert; default all
+#   --variants      comma-separated ways of reading and writing, each a row per mode: auto (the
+#                   program's choice), one (QV_IO_THREADS=0: mapped views, one thread), threads
+#                   (QV_IO_THREADS=1), reads (QV_IO_THREADS=0 QV_MAP_FILES=0), read-threads
+#                   (QV_IO_THREADS=1 QV_MAP_FILES=0); default auto,one,threads,reads
 #                   (filter, through and merge are compared with `cat FILE > OUT`; convert with
 #                   `cat` of its own output, on generated subtitle files)
 #   --dir           where the stream goes; default /dev/shm, else $TMPDIR, else /tmp
@@ -42,7 +46,7 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --no-callgrind) callgrind=0; shift ;;
     --no-memory) memory_rows=0; shift ;;
-    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "throughput.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -282,7 +286,7 @@ for i in "${!labels[@]}"; do
   printf "$format" "${labels[$i]}" "$rate" "$(printf '%.2f' "$ratio")" "$target $verdict" \
     "$cpu_rate" "$cpu_ratio" "$ns" "$memory" "${byte_check[$i]}"
 done
-echo "(bytes: output and console text equal those of a one-thread reference run with -bufsize 48128;"
+echo "(bytes: output and console text equal those of a one-thread reference run reading 48128 bytes at a time;"
 echo " NO-OUTPUT: the row wrote no stream, caption TS or caption text, so it measured no work)"
 
 # --- instructions per packet -----------------------------------------------------------------

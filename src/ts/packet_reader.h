@@ -1,7 +1,8 @@
 #pragma once
 // The input side of a worker: packets of a file, pipe, standard input or tuner queue, found by
 // their sync bytes (188-byte packets, or 192-byte units with a 4-byte prefix) and delivered as
-// pointers into a large read block.
+// pointers to where they were read: a mapped view of the file, the worker's read block, or a
+// slice of the read-ahead ring.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
