@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Every way a worker may read and write gives the same bytes: the worker reading and writing on
-its own thread (the default), a file read and written on threads of their own (QV_IO_THREADS=1),
-reads smaller than a slice (-bufsize 48128), and a stream sent to standard output through a pipe
-(the writer thread of an output that may stall). The stream written and the console text, progress
-lines included, are compared byte for byte on every real recording of the test data."""
+"""Every way a worker may read and write gives the same bytes: a file read into the worker's block
+(QV_MAP_FILES=0) or walked in mapped views, by the worker alone (QV_IO_THREADS=0) or with threads
+(QV_IO_THREADS=1: a thread populating the next view or reading ahead, and a writer thread), as
+the program chooses by itself (nothing set), reads and views smaller than a slice (-bufsize
+48128), and a stream sent to standard output through a pipe (the writer thread of an output that
+may stall). The stream written and the console text, progress lines included, are compared byte
+for byte on every real recording of the test data."""
 import glob
 import os
 import subprocess
@@ -24,16 +26,25 @@ MODES = [
     ("merge", "-mergepath", []),
 ]
 
+ALONE = {"QV_IO_THREADS": "0"}
+THREADS = {"QV_IO_THREADS": "1"}
+READS = {"QV_MAP_FILES": "0"}
+
 VARIANTS = [
-    ("worker alone", {}, []),
-    ("threads", {"QV_IO_THREADS": "1"}, []),
-    ("small reads", {}, ["-bufsize", "48128"]),
+    ("reads, worker alone", {**ALONE, **READS}, []),
+    ("views, worker alone", ALONE, []),
+    ("views, threads", THREADS, []),
+    ("reads, threads", {**THREADS, **READS}, []),
+    ("the program's choice", {}, []),
+    ("small reads", {**ALONE, **READS}, ["-bufsize", "48128"]),
+    ("small views", THREADS, ["-bufsize", "48128"]),
 ]
 
 
 def run(program, arguments, environment, stdout=subprocess.PIPE):
     env = dict(os.environ)
     env.pop("QV_IO_THREADS", None)
+    env.pop("QV_MAP_FILES", None)
     env.update(environment)
     return subprocess.run([program] + arguments, stdout=stdout, stderr=subprocess.PIPE,
                           timeout=120, env=env)

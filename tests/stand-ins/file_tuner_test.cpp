@@ -129,9 +129,12 @@ TEST_F(FileTuner, PurgeDropsWhatIsDue)
     EXPECT_EQ(driver_->ready_count(), 0u);
     EXPECT_FALSE(fetch(1, 1000).empty());  // starts the play clock
     platform::sleep_ms(200);
-    EXPECT_GT(driver_->ready_count(), 0u);
+    const uint32_t due = driver_->ready_count();  // about 130 packets at 1 Mbit/s
+    EXPECT_GT(due, 10u);
     driver_->purge_stream();
-    EXPECT_EQ(driver_->ready_count(), 0u);
+    // The play clock runs on: a packet every 1.5 ms falls due again after the purge, and a slow
+    // (sanitized, loaded) machine may take a few of those before it asks.
+    EXPECT_LT(driver_->ready_count(), due / 2);
 }
 
 TEST_F(FileTuner, ChannelsAndNamesComeFromTheList)
