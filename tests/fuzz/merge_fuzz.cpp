@@ -166,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     config.keep_sdt = (flags & 0x02) != 0;
     config.keep_tot = (flags & 0x04) != 0;
     config.buffer_size = 48128;
+    config.io_threads = (size & 1) != 0;  // populating and writing threads on odd lengths
     config.capmerge_patch = kPatches[data[1] & 0x07];
     if (const char* duration = kDurations[(flags >> 4) & 0x03]) {
         config.duration_spec = duration;

@@ -161,6 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         config.duration_spec = kDurations[(more >> 4) & 0x03];
     }
     config.buffer_size = (more & 0x40) ? 48128 : 65536 + 188;
+    // Mapped views (the reference reads), with the populating and writing threads on inputs of
+    // odd length.
+    config.io_threads = (size & 1) != 0;
     const int64_t offset = kOffsets[(flags & 0x80) ? (more & 0x03) : 0];
     const std::string source =
         offset == 0 ? paths().source : paths().source + ";" + std::to_string(offset);
