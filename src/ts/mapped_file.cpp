@@ -99,8 +99,8 @@ bool MappedFile::start(platform::NativeHandle handle, int64_t position, bool pop
         position < 0) {
         return false;
     }
-    const size_t overlap = round_up(kMappedViewOverlap, alignment_);
-    view_size_ = std::max(round_up(view_size_, alignment_), 2 * overlap);
+    overlap_ = round_up(kMappedViewOverlap, alignment_);
+    view_size_ = std::max(round_up(view_size_, alignment_), 2 * overlap_);
     // A file that says it is empty may be one whose size the system does not know (a special
     // file): it is read instead.
     if (!platform::file_size(handle, known_size_) || known_size_ <= 0) {
@@ -127,8 +127,7 @@ void MappedFile::request_next_view()
     if (!populating_) {
         return;
     }
-    const int64_t start =
-        current_start_ + static_cast<int64_t>(view_size_ - round_up(kMappedViewOverlap, alignment_));
+    const int64_t start = current_start_ + static_cast<int64_t>(view_size_ - overlap_);
     if (start >= known_size_ || !platform::map_file_view(handle_, start, view_size_, next_)) {
         return;  // the view after the end of the file is mapped when it is needed
     }
@@ -146,7 +145,7 @@ bool MappedFile::switch_view(int64_t offset)
         }
         platform::unmap_file_view(current_);
     }
-    const int64_t overlap = static_cast<int64_t>(round_up(kMappedViewOverlap, alignment_));
+    const auto overlap = static_cast<int64_t>(overlap_);
     if (next_.data != nullptr && next_start_ <= offset &&
         offset + overlap <= next_start_ + static_cast<int64_t>(next_.length)) {
         current_ = next_;
@@ -177,7 +176,7 @@ bool MappedFile::bytes_from(int64_t offset, const uint8_t*& data, size_t& length
         error_code_ = platform::file_view_damage_error();
         return false;
     }
-    const int64_t overlap = static_cast<int64_t>(round_up(kMappedViewOverlap, alignment_));
+    const auto overlap = static_cast<int64_t>(overlap_);
     if (offset < current_start_ ||
         offset + overlap > current_start_ + static_cast<int64_t>(current_.length)) {
         if (!switch_view(offset)) {

@@ -83,6 +83,7 @@ private:
 
     size_t view_size_;
     size_t alignment_ = 0;
+    size_t overlap_ = 0;  ///< kMappedViewOverlap rounded up to the alignment
     platform::NativeHandle handle_ = platform::kClosedHandle;
     int64_t known_size_ = 0;
     int64_t offset_ = 0;

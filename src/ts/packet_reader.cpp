@@ -275,6 +275,19 @@ uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
     return read_packet(reader, source, kPacketSize, first) != 0 ? 1 : 0;
 }
 
+namespace {
+
+/// A reader whose bytes come from a source of its own (a ring or views) starts with none.
+void start_empty(PacketReadBuffer& reader)
+{
+    reader.data = nullptr;
+    reader.cursor = 0;
+    reader.valid_length = 0;
+    reader.awaiting_more = false;
+}
+
+}  // namespace
+
 bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
 {
     if (reader.ahead || reader.mapped || reader.block) {
@@ -288,10 +301,7 @@ bool start_read_ahead(PacketReadBuffer& reader, platform::NativeHandle handle)
         return false;
     }
     reader.ahead = std::move(ahead);
-    reader.data = nullptr;
-    reader.cursor = 0;
-    reader.valid_length = 0;
-    reader.awaiting_more = false;
+    start_empty(reader);
     return true;
 }
 
@@ -306,10 +316,7 @@ bool start_mapped_reading(PacketReadBuffer& reader, platform::NativeHandle handl
         return false;
     }
     reader.mapped = std::move(mapped);
-    reader.data = nullptr;
-    reader.cursor = 0;
-    reader.valid_length = 0;
-    reader.awaiting_more = false;
+    start_empty(reader);
     return true;
 }
 
