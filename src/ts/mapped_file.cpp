@@ -24,6 +24,7 @@ ViewPopulator::~ViewPopulator()
         changed_.notify_all();
     }
     thread_.join();
+    platform::unmap_file_view(retired_);
 }
 
 bool ViewPopulator::start()
@@ -57,13 +58,43 @@ void ViewPopulator::withdraw(const uint8_t* data)
     }
 }
 
+void ViewPopulator::retire(platform::FileView& view)
+{
+    if (view.data == nullptr) {
+        return;
+    }
+    if (started_) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (retired_.data == nullptr) {
+            retired_ = view;
+            view = platform::FileView{};
+            changed_.notify_all();
+            return;
+        }
+    }
+    platform::unmap_file_view(view);
+}
+
+void ViewPopulator::unmap_retired(std::unique_lock<std::mutex>& hold)
+{
+    platform::FileView view = retired_;
+    retired_ = platform::FileView{};
+    hold.unlock();
+    platform::unmap_file_view(view);
+    hold.lock();
+}
+
 void ViewPopulator::run()
 {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        changed_.wait(hold, [&] { return stop_ || wanted_ != nullptr; });
+        changed_.wait(hold, [&] { return stop_ || wanted_ != nullptr || retired_.data != nullptr; });
         if (stop_) {
             return;
+        }
+        if (wanted_ == nullptr) {
+            unmap_retired(hold);  // the next view's pages come first, when both are waiting
+            continue;
         }
         const uint8_t* data = wanted_;
         const size_t length = wanted_length_;
@@ -143,7 +174,7 @@ bool MappedFile::switch_view(int64_t offset)
             error_code_ = platform::file_view_damage_error();
             return false;
         }
-        platform::unmap_file_view(current_);
+        populator_.retire(current_);
     }
     const auto overlap = static_cast<int64_t>(overlap_);
     if (next_.data != nullptr && next_start_ <= offset &&

@@ -21,7 +21,8 @@ inline constexpr size_t kMappedViewSize = 4u << 20;
 /// offset it asks for (short of the end of the file), and asks for less than this at a time.
 inline constexpr size_t kMappedViewOverlap = 64u << 10;
 
-/// Maps the pages of the view after the current one while the worker walks the current one.
+/// Maps the pages of the view after the current one while the worker walks the current one, and
+/// unmaps the views the worker has left (unmapping costs about as much as mapping in).
 class ViewPopulator {
 public:
     ViewPopulator() = default;
@@ -35,9 +36,13 @@ public:
     /// Makes sure the thread neither works on nor will touch the bytes at `data`: call it before
     /// unmapping a view that was requested.
     void withdraw(const uint8_t* data);
+    /// Unmaps `view` (left empty) on the thread; on the caller's thread when the thread is not
+    /// running or has a view to unmap already. The caller withdraws it first.
+    void retire(platform::FileView& view);
 
 private:
     void run();
+    void unmap_retired(std::unique_lock<std::mutex>& hold);
 
     std::mutex lock_;
     std::condition_variable changed_;
@@ -45,6 +50,7 @@ private:
     size_t wanted_length_ = 0;
     const uint8_t* working_ = nullptr;  ///< the request being populated
     bool cancel_ = false;               ///< the request being populated is withdrawn
+    platform::FileView retired_;        ///< a view left by the worker, to be unmapped
     bool stop_ = false;
     platform::Thread thread_;
     bool started_ = false;

@@ -16,6 +16,8 @@ enum class Refill { read, empty, end };
 constexpr size_t kReadLead = 4096;
 /// The read position lies on a boundary of this many bytes.
 constexpr size_t kReadAlignment = 4096;
+/// Packets a run delivers at most (about 24 KiB, well inside the first-level data cache).
+constexpr uint32_t kLongestRun = 128;
 
 /// Keeps the undelivered tail just before the read position and reads behind it. The cursor ends
 /// at the start of the tail either way, so the tail is scanned again (never delivered twice: it
@@ -261,7 +263,10 @@ uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
     // The fast path of read_packet, repeated while it holds.
     if (next_run_in_block(reader)) {
         const uint8_t* at = read_data(reader) + reader.cursor;
-        const uint32_t available = reader.valid_length - reader.cursor;
+        // A run is kept short enough that its headers, brought into the cache by this scan, are
+        // still there when the packets are handled.
+        const uint32_t available = std::min<uint32_t>(reader.valid_length - reader.cursor,
+                                                      kLongestRun * kPacketSize);
         uint32_t count = 1;
         for (uint32_t next = 2 * kPacketSize; next < available && at[next] == kSyncByte;
              next += kPacketSize) {

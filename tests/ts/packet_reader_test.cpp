@@ -546,6 +546,28 @@ TEST_F(FileReading, MappedFileThatGrowsIsReadOnAndAnEmptyOneIsRead)
     platform::close_handle(empty);
 }
 
+TEST_F(FileReading, MappedViewsLeftBehindAreAllUnmappedRunAfterRun)
+{
+    // The populating thread unmaps the views the walk has left. A view it kept would hold one of
+    // the few places of the bus-error guard, and a later run could then map nothing.
+    const Bytes packets = test::numbered_packets(0x100, 4000);
+    const std::string path = write_temp(packets);
+    for (int run = 0; run < 24; ++run) {
+        platform::NativeHandle handle = platform::open_for_reading(path);
+        PacketReadBuffer reader;
+        reader.capacity = kDefaultReadBufferSize;
+        if (!start_mapped_reading(reader, handle, 0, true, kSmallView)) {
+            platform::close_handle(handle);
+            ASSERT_GT(run, 0) << "a later run could not map its views";
+            GTEST_SKIP() << "no file views on this system";
+        }
+        const PacketSource source{handle, nullptr, true};
+        ASSERT_EQ(numbers_until_the_end(reader, source).size(), 4000u) << "run " << run;
+        release_read_buffer(reader);
+        platform::close_handle(handle);
+    }
+}
+
 TEST_F(FileReading, MappedFileCutShorterWhileReadEndsInAReadFailure)
 {
     // The file loses its end after mapping: the walk meets pages that are gone. It must end
