@@ -52,8 +52,13 @@ private:
 void sleep_ms(uint32_t milliseconds);
 
 /// True when a processor is free for a second thread of this process: it may run on more than
-/// one, and over the last minute fewer of them than that, less one, were kept busy on average.
-/// False where the load is not known (Windows).
+/// one, and besides this thread fewer threads than that, less one, are ready to run now (the
+/// least of a few looks a fraction of a millisecond apart, so that a thread that runs only for a
+/// moment is not counted). False where the load is not known (Windows).
 bool processor_to_spare();
+
+/// The threads ready to run in a line of the system's load file ("0.52 0.58 0.59 3/512 4711"
+/// gives 3): the part before the slash of the fourth field. -1 when the line has none.
+int runnable_in_load_line(const char* line);
 
 }  // namespace qv::platform
