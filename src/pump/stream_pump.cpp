@@ -184,6 +184,8 @@ void mark_first_clocks(StreamPump& pump, PumpPacket& packet, const ClockUpdates&
         pump.first_dts = false;
         packet.marked = true;
     }
+    pump.clock_updates_watched = pump.first_pcr || pump.first_pts || pump.first_dts ||
+                                 pump.hooks.after_pts_update != nullptr;
 }
 
 /// After the clocks took a value from the packet: the first-clock marks and the PTS hook.
@@ -268,7 +270,7 @@ template <bool kOptional>
     if (has_clock_values(*packet.state, pump.hooks.pes_clocks_at_pes_start)) {
         const ClockUpdates updates =
             update_stream_clocks(*pump.context, *packet.state, pump.hooks.pes_clocks_at_pes_start);
-        if (updates.pcr || updates.pts || updates.dts) {
+        if (pump.clock_updates_watched && (updates.pcr || updates.pts || updates.dts)) {
             take_clock_updates(pump, packet, updates);
         }
     }
@@ -462,6 +464,7 @@ int32_t run_stream_pump(WorkerArgs* args, int32_t slot_index, const PumpHooks& h
     pump.slot = &slot;
     pump.config = args->config;
     pump.hooks = hooks;
+    pump.clock_updates_watched = hooks.mark_first_clocks || hooks.after_pts_update != nullptr;
     pump.context = get_stream_context(slot.context_list, 0);
     slot.context = pump.context;
     if (pump.context == nullptr) {

@@ -39,7 +39,7 @@ struct PumpPacket {
     PidState* state = nullptr;      ///< null when the header did not parse
     bool drop = false;              ///< this packet broke its PID's continuity
     bool marked = false;            ///< it starts one of the clocks: written even if not selected
-    bool pts_updated = false;       ///< the PTS clock took a value from this packet
+    bool pts_updated = false;       ///< the PTS clock took a value from it (when watched)
     bool selected = false;          ///< set by the dispatch hook: write it
     PacketKind kind = PacketKind::other;  ///< set by the table dispatch
 };
@@ -126,6 +126,10 @@ struct StreamPump {
     bool first_pcr = true;
     bool first_pts = true;
     bool first_dts = true;
+    /// take_clock_updates has work to do: a first clock still to mark, or a PTS hook. Most
+    /// packets of a video PID feed a time stamp again, and most runs watch nothing after the
+    /// first few.
+    bool clock_updates_watched = false;
     int32_t packets_since_progress = 0;
     std::string tot_text;  ///< "TOT yyyy/mm/dd hh:mm:ss" once a TOT was read
     /// PIDs known to be none of the tables, PMTs or caption PIDs; forgotten whenever a PAT or
