@@ -154,6 +154,7 @@ bool parse_packet_header(PidState& state, const uint8_t* packet)
         // A length past the packet leaves no payload; the offset never points outside it.
         state.payload_offset = static_cast<uint8_t>(std::min(offset, kPacketSize));
         state.pes_parsed = false;
+        state.steady_feed = 0;
         state.unit_start_offset = state.payload_offset;
         const size_t at = state.payload_offset;
         if (at + 3 <= kPacketSize && packet[at] == 0x00 && packet[at + 1] == 0x00 &&

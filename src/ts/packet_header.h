@@ -79,6 +79,12 @@ struct PidState {
     // PES header of the PID's last unit start (kept by packets without unit start).
     bool pes_parsed = false;
     PesHeaderInfo pes;
+    /// The clock feed count (StreamContext::clock_feeds) at which feeding the time stamps of
+    /// `pes` again was found to move no clock, with the answer given then; 0 when not found
+    /// since `pes` was parsed.
+    uint64_t steady_feed = 0;
+    bool steady_pts = false;
+    bool steady_dts = false;
     /// Payload offset recorded at the last unit start: where the section or the PES begins.
     uint8_t unit_start_offset = 0;
 

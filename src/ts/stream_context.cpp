@@ -77,6 +77,7 @@ ClockUpdates feed_stream_clocks(StreamContext& context, const PidState& state, b
         (pes_start_only && !state.unit_start)) {
         return updates;
     }
+    ++context.clock_feeds;
     ClockTracker& pts = context.pts_clock;
     updates.pts = update_pts_clock(pts, state.pes);
     // The wall clock paces -sync against the PTS: a PTS fed again, which moves nothing, needs

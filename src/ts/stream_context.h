@@ -47,6 +47,9 @@ struct StreamContext {
     ClockTracker pts_clock;
     ClockTracker dts_clock;
     ClockTracker wall_clock;
+    /// Counts the feeds of time stamps to the PTS and DTS clocks (the only way they change), so
+    /// that a PID whose time stamps were found to repeat the clocks' values knows they still do.
+    uint64_t clock_feeds = 1;
 };
 
 /// The context with `id`, appended when absent.
@@ -136,7 +139,7 @@ ClockUpdates feed_stream_clocks(StreamContext& context, const PidState& state, b
 /// clocks in the order every worker uses; the wall clock follows a PTS update that reports true.
 /// A packet without unit start feeds the PTS of its PID's last PES start again (the time does
 /// not move), unless `pes_start_only` asks for PES starts alone.
-inline ClockUpdates update_stream_clocks(StreamContext& context, const PidState& state,
+inline ClockUpdates update_stream_clocks(StreamContext& context, PidState& state,
                                          bool pes_start_only = false)
 {
     if (state.adaptation_parsed || state.unit_start) {
@@ -150,14 +153,23 @@ inline ClockUpdates update_stream_clocks(StreamContext& context, const PidState&
     if (pes_start_only || !state.pes_parsed || (pes.pts_dts_flags & 0x02) == 0) {
         return {};
     }
+    ClockUpdates updates;
+    if (state.steady_feed == context.clock_feeds) {
+        // No time stamp was fed since these were found to repeat the clocks' values.
+        updates.pts = state.steady_pts;
+        updates.dts = state.steady_dts;
+        return updates;
+    }
     if (pes.packet_start_code_prefix == 1 && pes.has_optional_header &&
         repeats_last_value(context.pts_clock, pes.pts) &&
         (pes.pts_dts_flags != 0x03 || repeats_last_value(context.dts_clock, pes.dts))) {
         // Most packets of a PES stream: the clocks hold these values already, so nothing moves
         // (the wall clock neither) and only the answer is given.
-        ClockUpdates updates;
         updates.pts = context.pts_clock.current_seconds != 0;
         updates.dts = pes.pts_dts_flags == 0x03 && context.dts_clock.current_seconds != 0;
+        state.steady_feed = context.clock_feeds;
+        state.steady_pts = updates.pts;
+        state.steady_dts = updates.dts;
         return updates;
     }
     return feed_stream_clocks(context, state, pes_start_only);
