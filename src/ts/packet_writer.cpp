@@ -153,6 +153,7 @@ bool start_chunks(PacketWriter& writer, bool threaded)
         std::memcpy(behind->window(), writer.buffer.data(), static_cast<size_t>(writer.pending));
     }
     writer.behind = std::move(behind);
+    writer.behind_threaded = threaded;
     return true;
 }
 
@@ -179,6 +180,7 @@ void finish_packets(PacketWriter& writer)
         mark_failed(writer, writer.behind->error_code());
     }
     writer.behind.reset();
+    writer.behind_threaded = false;
 }
 
 }  // namespace qv
