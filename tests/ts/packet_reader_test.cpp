@@ -558,8 +558,10 @@ TEST_F(FileReading, MappedViewsLeftBehindAreAllUnmappedRunAfterRun)
         reader.capacity = kDefaultReadBufferSize;
         if (!start_mapped_reading(reader, handle, 0, true, kSmallView)) {
             platform::close_handle(handle);
-            ASSERT_GT(run, 0) << "a later run could not map its views";
-            GTEST_SKIP() << "no file views on this system";
+            if (run == 0) {
+                GTEST_SKIP() << "no file views on this system";
+            }
+            FAIL() << "run " << run << " could not map its views";
         }
         const PacketSource source{handle, nullptr, true};
         ASSERT_EQ(numbers_until_the_end(reader, source).size(), 4000u) << "run " << run;
