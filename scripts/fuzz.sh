@@ -16,7 +16,8 @@
 # as if out of memory. A long campaign raises -rss_limit_mb and keeps the limit for one allocation
 # with -malloc_limit_mb.
 #
-# One fuzzing process on one core (the same as -jobs=1); run targets one after the other.
+# One fuzzing process on one core (the same as -jobs=1). Two targets may run side by side on two
+# cores: their builds take turns.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,9 +35,22 @@ if [[ ! -f tests/fuzz/$target.cpp ]]; then
 fi
 
 dir=build/fuzz
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DQV_SANITIZE=ON -DQV_FUZZ=ON >/dev/null
-cmake --build "$dir" -j2 --target "$target" >/dev/null
+build_target() {
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DQV_SANITIZE=ON -DQV_FUZZ=ON >/dev/null
+  cmake --build "$dir" -j2 --target "$target" >/dev/null
+}
+mkdir -p "$dir"
+if command -v flock >/dev/null 2>&1; then
+  # Two runs started side by side would configure the same tree at once and break it.
+  exec 9>"$dir/.build-lock"
+  flock 9
+  build_target
+  flock -u 9
+  exec 9>&-
+else
+  build_target
+fi
 
 work=$dir/corpus/$target
 artifacts=$dir/artifacts/$target
