@@ -67,6 +67,9 @@ std::string named_pipe_path(const std::string& pipe_name);
 /// The calling thread's last OS error code, and a short text for it.
 int last_error();
 std::string error_text(int code);
+/// True for the error of a write whose bytes could not be read from memory: a buffer that lies in
+/// a view of a file whose pages another program cut away while the write ran.
+bool is_unreadable_memory_error(int code);
 
 /// Longest path the platform accepts (Windows 259 characters; POSIX: no fixed limit).
 size_t max_path_length();

@@ -395,10 +395,7 @@ void pump_packets(StreamPump& pump)
                 continue;
             }
             if (pump.reader.read_failed) {
-                close_status_line();
-                const std::string& source = pump.slot->source;
-                print_message(520, "－ 入力ファイルから読み込めません %s\n",
-                              source.substr(0, source.find(';')).c_str());
+                report_read_failure(pump.slot->source);
                 break;
             }
             if (read_came_back_empty(pump.reader, cursor_before, valid_before, awaiting_before)) {

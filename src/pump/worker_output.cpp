@@ -22,14 +22,28 @@ void start_chunked_writes(PacketWriter& writer, bool writer_thread)
     (void)start_write_behind(writer);
 }
 
+/// A failed write is the output's fault, except when its bytes could not be read: packets
+/// written in place go out from the source's view of the file, and the source was cut shorter
+/// under it. That is a failed read of the source.
 void report_write_failure(const WorkerSlot& slot, WorkerOutput& output)
 {
-    close_status_line();
-    print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
+    if (platform::is_unreadable_memory_error(output.writer->error_code)) {
+        report_read_failure(slot.source);
+    } else {
+        close_status_line();
+        print_message(520, "－ 出力ファイルに書き込めません %s\n", slot.output.c_str());
+    }
     output.write_failed = true;
 }
 
 }  // namespace
+
+void report_read_failure(const std::string& source)
+{
+    close_status_line();
+    print_message(520, "－ 入力ファイルから読み込めません %s\n",
+                  source.substr(0, source.find(';')).c_str());
+}
 
 void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live, bool writer_thread)
 {

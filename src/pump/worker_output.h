@@ -4,6 +4,7 @@
 // same way.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "pump/worker_args.h"
 #include "ts/packet_writer.h"
@@ -30,8 +31,12 @@ void open_worker_output(WorkerSlot& slot, WorkerOutput& output, bool live,
 /// True when there is no output or it can take packets.
 bool worker_output_usable(const WorkerOutput& output);
 
-/// After bytes went to the writer: a failed write is reported once ("－ 出力ファイルに書き込めません")
-/// and ends the writing. True while the writer has not failed.
+/// "－ 入力ファイルから読み込めません" for a source (a start offset after ';' is left out).
+void report_read_failure(const std::string& source);
+
+/// After bytes went to the writer: a failed write is reported once ("－ 出力ファイルに書き込めません",
+/// or the source's failed read when bytes written in place could not be read from its view) and
+/// ends the writing. True while the writer has not failed.
 bool check_worker_output(const WorkerSlot& slot, WorkerOutput& output);
 
 /// Hands on everything pending, waits until it reached the output, reports a failure once,

@@ -332,6 +332,8 @@ int last_error()
     return errno;
 }
 
+bool is_unreadable_memory_error(int code) { return code == EFAULT; }
+
 namespace {
 
 // strerror_r comes in two shapes (XSI returns int, GNU returns the text); take either.

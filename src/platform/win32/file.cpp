@@ -283,6 +283,11 @@ std::string named_pipe_path(const std::string& pipe_name) { return kPipePrefix +
 
 int last_error() { return static_cast<int>(GetLastError()); }
 
+bool is_unreadable_memory_error(int code)
+{
+    return code == ERROR_NOACCESS || code == ERROR_INVALID_USER_BUFFER;
+}
+
 std::string error_text(int code)
 {
     char buffer[512] = {};
