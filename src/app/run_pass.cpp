@@ -22,7 +22,6 @@
 namespace qv {
 namespace {
 
-
 /// Refuses a source file that is missing, or that is not a transport stream (convert mode: not
 /// an ASS or SubRip file).
 bool check_source_file(const RunConfig& config, const std::string& source)
@@ -170,40 +169,35 @@ void report_slot(const RunConfig& config, const WorkerSlot& slot)
     }
 }
 
-}  // namespace
-
-int32_t run_pass(RunConfig& config)
+/// The checks before a pass starts: a source file (and the default paths derived from it), a
+/// tuner, a sender target, merge's caption TS, and the log. False, with one message, when the
+/// pass cannot run.
+bool prepare_pass(RunConfig& config, const std::string& checked)
 {
-    if (config.source_path.empty()) {
-        return 0;
-    }
-    const std::string& program = program_name();
-    // The text after ';' is a start offset; the checks look at the file alone.
-    const std::string checked = config.source_path.substr(0, config.source_path.find(';'));
     const bool named_stream = platform::names_console(checked) || checked.starts_with(kPipePrefix) ||
                               checked.starts_with(kTunerPathPrefix) ||
                               platform::path_kind(checked) == platform::PathKind::pipe_or_device;
     if (!named_stream) {
         if (!check_source_file(config, checked)) {
-            return 0;
+            return false;
         }
-        apply_default_paths(config, checked, program);
+        apply_default_paths(config, checked, program_name());
     }
     if (checked.starts_with(kTunerPathPrefix) && !check_tuner(checked)) {
-        return 0;
+        return false;
     }
     if (!config.through_path.empty() && config.through_path.starts_with(kSenderPathPrefix) &&
         !check_sender(config.through_path)) {
-        return 0;
+        return false;
     }
     if (config.mode == RunMode::merge) {
         if (!platform::path_exists(config.cap_path)) {
             print_message(520, "－ ファイルがありません %s\n", config.cap_path.c_str());
-            return 0;
+            return false;
         }
         if (!probe_ts_file(config.cap_path)) {
             print_message(520, "－ tsファイルではありません %s\n", config.cap_path.c_str());
-            return 0;
+            return false;
         }
     }
     if (!config.log_path.empty()) {
@@ -216,12 +210,13 @@ int32_t run_pass(RunConfig& config)
         set_log_file(config.log_path);
         log_active = config.log_enabled ? kLogOn : 0;
     }
-    const std::string output = slot_output(config);
-    if (!check_output_distinct(config, checked, output)) {
-        return 0;
-    }
+    return true;
+}
 
-    WorkerArgs args;
+/// The slots of the pass: thread 0 reads the source into `output`; in merge mode thread 1 reads
+/// the caption TS, and the two hand over through their events.
+void fill_worker_args(WorkerArgs& args, RunConfig& config, const std::string& output)
+{
     args.mode = config.mode;
     args.config = &config;
     args.plugin_host = config.plugin_host.empty() ? nullptr : &config.plugin_host;
@@ -240,9 +235,23 @@ int32_t run_pass(RunConfig& config)
     } else {
         first.sync = config.sync;
     }
+}
 
+/// Sets every hand-over event, so that no merge thread waits for one that will not come.
+void release_lock_events(WorkerArgs& args)
+{
+    for (WorkerSlot& slot : args.slots) {
+        if (slot.lock_event) {
+            slot.lock_event->set();
+        }
+    }
+}
+
+/// Starts the mode's worker threads and waits until all have ended.
+void run_workers(WorkerArgs& args)
+{
     WorkerStart starts[2];
-    const int32_t count = worker_starts(config.mode, starts);
+    const int32_t count = worker_starts(args.mode, starts);
     platform::Thread threads[2];
     for (int32_t i = 0; i < count; ++i) {
         const WorkerEntry entry = starts[i].entry;
@@ -252,22 +261,37 @@ int32_t run_pass(RunConfig& config)
             // A thread that never ran can never hand over: the other merge thread must not
             // wait for it.
             args.slots[static_cast<size_t>(i)].finished = true;
-            for (WorkerSlot& slot : args.slots) {
-                if (slot.lock_event) {
-                    slot.lock_event->set();
-                }
-            }
+            release_lock_events(args);
         }
     }
     for (int32_t i = 0; i < count; ++i) {
         threads[i].join();
     }
+    release_lock_events(args);
     for (WorkerSlot& slot : args.slots) {
-        if (slot.lock_event) {
-            slot.lock_event->set();
-            slot.lock_event.reset();
-        }
+        slot.lock_event.reset();
     }
+}
+
+}  // namespace
+
+int32_t run_pass(RunConfig& config)
+{
+    if (config.source_path.empty()) {
+        return 0;
+    }
+    // The text after ';' is a start offset; the checks look at the file alone.
+    const std::string checked = config.source_path.substr(0, config.source_path.find(';'));
+    if (!prepare_pass(config, checked)) {
+        return 0;
+    }
+    const std::string output = slot_output(config);
+    if (!check_output_distinct(config, checked, output)) {
+        return 0;
+    }
+    WorkerArgs args;
+    fill_worker_args(args, config, output);
+    run_workers(args);
     unload_sender_library(-1);  // every sender of the pass has stopped
     // A stream written to standard output must not get a stray line break.
     if ((console_flags.load() & kConsoleTextOn) != 0) {
