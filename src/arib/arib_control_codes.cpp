@@ -89,83 +89,82 @@ void process_csi(const uint8_t* bytes, size_t length, size_t& position, AribText
     }
 }
 
-}  // namespace
-
-void process_escape(const uint8_t* bytes, size_t length, size_t& position, AribTextState& state)
-{
-    // Bytes of the sequence after ESC; -1 where the input has ended.
-    auto at = [&](size_t offset) -> int {
+/// The bytes of an escape sequence, counted from its ESC; -1 where the input has ended.
+struct EscapeBytes {
+    const uint8_t* bytes;
+    size_t length;
+    size_t position;
+    int operator[](size_t offset) const
+    {
         return position + offset < length ? bytes[position + offset] : -1;
-    };
-    const int b1 = at(1);
-    if (b1 < 0) {
-        position = length;
-        return;
     }
-    if (b1 == 0x24) {  // 2-byte sets: ESC 0x24 [I] F, DRCS-0 as ESC 0x24 [I] 0x20 0x40
-        const int b2 = at(2);
-        if (b2 < 0) {
-            position = length;
-            return;
-        }
-        if (b2 >= 0x28 && b2 <= 0x2B) {
-            const int slot = b2 - 0x28;
-            const int b3 = at(3);
-            if (b3 < 0) {
-                position = length;
-                return;
-            }
-            if (b3 == 0x20) {
-                const int b4 = at(4);
-                if (b4 < 0) {
-                    position = length;
-                    return;
-                }
-                if (b4 == 0x40) {
-                    designate(state, slot, 0x40, kSetKindDrcs);
-                }
-                position += 5;
-                return;
-            }
-            // ESC 0x24 0x28 F is not a G0 designation: G0 takes the short form ESC 0x24 F.
-            if (slot != 0 && is_kanji_final(static_cast<uint8_t>(b3))) {
-                designate(state, slot, static_cast<uint8_t>(b3), kSetKindGraphic);
-            }
-            position += 4;
-            return;
-        }
+};
+
+/// ESC 0x24 [I] F designates a 2-byte set, ESC 0x24 I 0x20 0x40 the DRCS-0 set. Returns the
+/// sequence's length, 0 when the input ends inside it.
+size_t designate_two_byte_set(const EscapeBytes& at, AribTextState& state)
+{
+    const int b2 = at[2];
+    if (b2 < 0) {
+        return 0;
+    }
+    if (b2 < 0x28 || b2 > 0x2B) {
         if (is_kanji_final(static_cast<uint8_t>(b2))) {
             designate(state, 0, static_cast<uint8_t>(b2), kSetKindGraphic);
         }
-        position += 3;
-        return;
+        return 3;
     }
-    if (b1 >= 0x28 && b1 <= 0x2B) {  // 1-byte sets: ESC I F, DRCS as ESC I 0x20 F
-        const int slot = b1 - 0x28;
-        const int b2 = at(2);
-        if (b2 < 0) {
-            position = length;
-            return;
-        }
-        if (b2 == 0x20) {
-            const int b3 = at(3);
-            if (b3 < 0) {
-                position = length;
-                return;
-            }
-            if ((b3 >= 0x41 && b3 <= 0x4F) || b3 == 0x70) {
-                designate(state, slot, static_cast<uint8_t>(b3), kSetKindDrcs);
-            }
-            position += 4;
-            return;
-        }
-        if (is_one_byte_graphic_final(static_cast<uint8_t>(b2))) {
-            designate(state, slot, static_cast<uint8_t>(b2), kSetKindGraphic);
-        }
-        position += 3;
-        return;
+    const int slot = b2 - 0x28;
+    const int b3 = at[3];
+    if (b3 < 0) {
+        return 0;
     }
-    switch (b1) {
+    if (b3 == 0x20) {
+        const int b4 = at[4];
+        if (b4 < 0) {
+            return 0;
+        }
+        if (b4 == 0x40) {
+            designate(state, slot, 0x40, kSetKindDrcs);
+        }
+        return 5;
+    }
+    // ESC 0x24 0x28 F is not a G0 designation: G0 takes the short form ESC 0x24 F.
+    if (slot != 0 && is_kanji_final(static_cast<uint8_t>(b3))) {
+        designate(state, slot, static_cast<uint8_t>(b3), kSetKindGraphic);
+    }
+    return 4;
+}
+
+/// ESC I F designates a 1-byte set, ESC I 0x20 F a DRCS set. Returns the sequence's length, 0
+/// when the input ends inside it.
+size_t designate_one_byte_set(const EscapeBytes& at, AribTextState& state)
+{
+    const int slot = at[1] - 0x28;
+    const int b2 = at[2];
+    if (b2 < 0) {
+        return 0;
+    }
+    if (b2 == 0x20) {
+        const int b3 = at[3];
+        if (b3 < 0) {
+            return 0;
+        }
+        if ((b3 >= 0x41 && b3 <= 0x4F) || b3 == 0x70) {
+            designate(state, slot, static_cast<uint8_t>(b3), kSetKindDrcs);
+        }
+        return 4;
+    }
+    if (is_one_byte_graphic_final(static_cast<uint8_t>(b2))) {
+        designate(state, slot, static_cast<uint8_t>(b2), kSetKindGraphic);
+    }
+    return 3;
+}
+
+/// ESC F of a locking shift (LS2, LS3, LS1R, LS2R, LS3R); any other final byte does nothing.
+void apply_locking_shift(int final_byte, AribTextState& state)
+{
+    switch (final_byte) {
         case 0x6E:  // LS2
             state.gl = 2;
             state.saved_gl = kNoSlot;
@@ -189,7 +188,51 @@ void process_escape(const uint8_t* bytes, size_t length, size_t& position, AribT
         default:
             break;
     }
-    position += 2;
+}
+
+/// MACRO (0x95) at `position`: a definition is stepped over up to its end 0x95 0x4F.
+void skip_macro_definition(const uint8_t* bytes, size_t length, size_t& position)
+{
+    for (size_t at = position + 2; at + 1 < length; ++at) {
+        if (bytes[at] == 0x95 && bytes[at + 1] == 0x4F) {
+            position = at + 2;
+            return;
+        }
+    }
+    position = length;
+}
+
+/// TIME (0x9D) at `position`: the wait form 0x9D 0x28 P, or a time with parameters up to the
+/// intermediate byte 0x20 and its final byte.
+void skip_time_control(const uint8_t* bytes, size_t length, size_t& position)
+{
+    if (position + 1 >= length) {
+        position = length;
+    } else if (bytes[position + 1] == 0x28) {
+        skip(length, position, 3);
+    } else {
+        position = find_byte(bytes, length, position + 1, 0x20);
+        skip(length, position, 2);
+    }
+}
+
+}  // namespace
+
+void process_escape(const uint8_t* bytes, size_t length, size_t& position, AribTextState& state)
+{
+    const EscapeBytes at{bytes, length, position};
+    const int b1 = at[1];
+    size_t sequence = 2;
+    if (b1 < 0) {
+        sequence = 0;
+    } else if (b1 == 0x24) {
+        sequence = designate_two_byte_set(at, state);
+    } else if (b1 >= 0x28 && b1 <= 0x2B) {
+        sequence = designate_one_byte_set(at, state);
+    } else {
+        apply_locking_shift(b1, state);
+    }
+    position = sequence == 0 ? length : position + sequence;
 }
 
 bool process_control_codes(std::string& piece, const uint8_t* bytes, size_t length,
@@ -274,30 +317,14 @@ bool process_control_codes(std::string& piece, const uint8_t* bytes, size_t leng
                     skip(length, position, bytes[position + 1] == 0x20 ? 3 : 2);
                 }
                 break;
-            case 0x95: {  // MACRO definition: stepped over up to its end 0x95 0x4F
-                size_t at = position + 2;
-                position = length;
-                for (; at + 1 < length; ++at) {
-                    if (bytes[at] == 0x95 && bytes[at + 1] == 0x4F) {
-                        position = at + 2;
-                        break;
-                    }
-                }
+            case 0x95:  // MACRO definition
+                skip_macro_definition(bytes, length, position);
                 break;
-            }
             case 0x9B:  // CSI
                 process_csi(bytes, length, position, state);
                 break;
             case 0x9D:  // TIME
-                if (position + 1 >= length) {
-                    position = length;
-                } else if (bytes[position + 1] == 0x28) {
-                    skip(length, position, 3);
-                } else {
-                    const size_t intermediate = find_byte(bytes, length, position + 1, 0x20);
-                    position = intermediate;
-                    skip(length, position, 2);
-                }
+                skip_time_control(bytes, length, position);
                 break;
             default:  // other C0 and C1 codes, colours and sizes among them
                 skip(length, position, 1);
