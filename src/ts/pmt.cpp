@@ -138,6 +138,19 @@ bool write_rebuilt_pmt(PidState& state, size_t loop_start, uint8_t length_top_bi
     return true;
 }
 
+/// What a rewrite request asks of the PMT: new caption entries in place of the old ones, the
+/// caption entries or one PID taken out, or only parsing.
+RebuildMode rebuild_mode(const PmtRewriteRequest& request)
+{
+    if (request.output == nullptr || request.counter == nullptr) {
+        return RebuildMode::parse_only;
+    }
+    if (request.replacement_entries != nullptr && !request.replacement_entries->data.empty()) {
+        return RebuildMode::replace;
+    }
+    return request.request_word != 0 ? RebuildMode::filter : RebuildMode::parse_only;
+}
+
 }  // namespace
 
 uint32_t parse_pmt(StreamContext& context, ProgramEntry& program, PidState& state,
@@ -163,16 +176,9 @@ uint32_t parse_pmt(StreamContext& context, ProgramEntry& program, PidState& stat
 
     program.streams.clear();
 
-    RebuildMode mode = RebuildMode::parse_only;
-    const ByteBuffer* replacement = nullptr;
-    if (request.output != nullptr && request.counter != nullptr) {
-        if (request.replacement_entries != nullptr && !request.replacement_entries->data.empty()) {
-            mode = RebuildMode::replace;
-            replacement = request.replacement_entries;
-        } else if (request.request_word != 0) {
-            mode = RebuildMode::filter;
-        }
-    }
+    const RebuildMode mode = rebuild_mode(request);
+    const ByteBuffer* replacement =
+        mode == RebuildMode::replace ? request.replacement_entries : nullptr;
 
     uint32_t result = 0;
     std::vector<uint8_t> loop;
