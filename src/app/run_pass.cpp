@@ -177,6 +177,12 @@ bool prepare_pass(RunConfig& config, const std::string& checked)
     const bool named_stream = platform::names_console(checked) || checked.starts_with(kPipePrefix) ||
                               checked.starts_with(kTunerPathPrefix) ||
                               platform::path_kind(checked) == platform::PathKind::pipe_or_device;
+    if (named_stream && config.mode == RunMode::convert) {
+        // A subtitle file is probed and read from its start: the console, a pipe or a tuner
+        // would give an empty conversion that looks like a success.
+        print_message(520, "－ 字幕ファイルが認識できません %s\n", checked.c_str());
+        return false;
+    }
     if (!named_stream) {
         if (!check_source_file(config, checked)) {
             return false;

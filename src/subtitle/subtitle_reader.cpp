@@ -218,12 +218,13 @@ int64_t srt_clock(std::string_view line, size_t at)
                                   millisecond_field(parse_decimal(line.substr(at + 9, 3))));
 }
 
-/// In a block that has no text yet, a line that reads as a higher index followed by a time line
-/// begins the next block: the block before it had no text lines. The line after it is handed
-/// back to the reader either way.
-bool begins_next_block(SubtitleLineReader& reader, std::string_view line, int64_t last_index)
+/// In a block that has no text yet, a line that reads as an index (above 0) followed by a time
+/// line begins the next block: the block before it had no text lines. Its number need not be
+/// higher (numbering that starts again, repeated numbers). The line after it is handed back to
+/// the reader either way.
+bool begins_next_block(SubtitleLineReader& reader, std::string_view line)
 {
-    if (parse_decimal(line) <= last_index) {
+    if (parse_decimal(line) <= 0) {
         return false;
     }
     const int64_t before = reader.position;
@@ -264,8 +265,10 @@ void take_srt_line(SubtitleLineReader& reader, CaptionEncoderState& state, SrtBl
             state.reader_state = kSrtReadText;
             return;
         case kSrtReadText:
-            if (!block.has_text && begins_next_block(reader, line, block.last_index)) {
+            if (!block.has_text && begins_next_block(reader, line)) {
+                // The block without text is dropped; the next one is read as its own.
                 clear_block(block);
+                block.last_index = 0;
                 take_srt_index(state, block, parse_decimal(line));
                 return;
             }

@@ -280,7 +280,7 @@ TEST_F(ConvertMode, FilesThatAreNoSubtitlesAndOutputsThatWouldDestroyTheirInputA
     for (const std::string& path :
          {ts, write_text("empty.srt", ""), write_text("bom.srt", "\xEF\xBB\xBF"),
           write_text("utf16.srt", std::string("\xFF\xFE" "1\0\r\0\n\0", 8)),
-          write_text("text.srt", "hello\r\nworld\r\n")}) {
+          write_text("text.srt", "hello\r\nworld\r\n"), std::string("CON")}) {
         const ProgramRun run = run_quilvaren({"-mode", "convert", path});
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_NE(run.out.find("－ 字幕ファイルが認識できません " + path + "\n"), std::string::npos)

@@ -2,6 +2,7 @@
 // device that refuses every write.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -118,6 +119,22 @@ TEST(PosixRunPass, AFailedReadEndsThePassWithAMessage)
               std::string::npos)
         << run.out;
     ::unlink(link.c_str());
+}
+
+TEST(PosixRunPass, AConversionFromAFifoIsRefusedWithoutOpeningIt)
+{
+    // Opening a FIFO for reading would wait for a writer that never comes.
+    const std::string dir = make_scratch_directory("posixpass");
+    const std::string fifo = dir + "sub.srt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const ProgramRun run =
+        run_quilvaren({"-mode", "convert", "-cappath", dir + "out.ts", fifo});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_NE(run.out.find("－ 字幕ファイルが認識できません " + fifo + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_FALSE(std::filesystem::exists(dir + "out.ts"));
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

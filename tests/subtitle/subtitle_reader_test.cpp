@@ -158,6 +158,10 @@ TEST(SubtitleEntries, AssAndSubRipFiles)
         {"srt block without text lines",
          "1\r\n" + srt_times + "\r\n\r\n" + srt_block(2, "00:00:03,000 --> 00:00:04,000", "C"),
          {{ticks(0, 0, 3, 0), ticks(0, 0, 4, 0), "C\n"}}},
+        {"srt block without text lines, the next one numbered lower",
+         srt_block(1, srt_times, "A") + "5\r\n" + srt_times + "\r\n\r\n" +
+             srt_block(3, "00:00:03,000 --> 00:00:04,000", "C"),
+         {{hello.start, hello.end, "A\n"}, {ticks(0, 0, 3, 0), ticks(0, 0, 4, 0), "C\n"}}},
         {"srt blank line before the text",
          "1\r\n" + srt_times + "\r\n\r\n12\r\nText\r\n\r\n",
          {{hello.start, hello.end, "12\nText\n"}}},
