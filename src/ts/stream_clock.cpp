@@ -12,6 +12,12 @@
 namespace qv {
 namespace {
 
+/// How far a time stamp may lie before the first one and still count as before it. Pictures
+/// go out well ahead of their time, sound and captions less so: at the start of a stream their
+/// stamps can trail the first picture's by a few seconds. Only a count beyond 26.5 hours less
+/// this would be taken for one before the first.
+constexpr uint64_t kLongestLagBehindFirst = 60 * kClockTicksPerSecond;
+
 void set_current_time(ClockTracker& clock, const ClockTime& time)
 {
     clock.current_time = time;
@@ -118,7 +124,7 @@ int64_t ticks_since_first(const ClockTracker& clock, bool previous)
         return 0;  // no value yet (a 33-bit value of 0 later on, after a wrap, is a real time)
     }
     const uint64_t before_first = (clock.first_value - value) & kClockMask;
-    if (before_first != 0 && before_first < kClockTicksPerSecond) {
+    if (before_first != 0 && before_first < kLongestLagBehindFirst) {
         return -static_cast<int64_t>(before_first);
     }
     return static_cast<int64_t>((value - clock.first_value) & kClockMask);

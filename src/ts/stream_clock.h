@@ -58,8 +58,8 @@ bool update_clock_value(ClockTracker& clock, uint64_t value);
 
 /// Ticks from the first value the tracker took to its latest one (`previous`: to the one before).
 /// Unlike `elapsed` this never counts from an origin that a slightly earlier value moved back:
-/// a value less than a second before the first counts negative (a B-frame's PTS after the
-/// I-frame's, a caption sent for just before the first picture), one further back as a
+/// a value up to a minute before the first counts negative (a B-frame's PTS after the
+/// I-frame's, sound or a caption that trails the first picture), one further back as a
 /// wrap-around of the 33-bit counter.
 int64_t ticks_since_first(const ClockTracker& clock, bool previous = false);
 

@@ -252,6 +252,9 @@ TEST_F(MergeMode, AnItemLandsWhereTheMainClockPassesItsTime)
         // A caption for just before the first picture: it keeps its place in time (a PTS below
         // the main stream's first) and goes in before that picture.
         {"before the first picture", -0.05, 0, kFirst, 0},
+        // Further back than a second (captions that trail the pictures): still before it, not
+        // taken for a time a whole wrap of the clock later, which would hold back every item.
+        {"1.5 s before the first picture", -1.5, 0, kFirst, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

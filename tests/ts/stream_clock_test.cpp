@@ -88,6 +88,33 @@ TEST(ClockTracker, BackwardsByLessThanASecondRestartsMoreIsAWrap)
     EXPECT_EQ(wrapped.elapsed, k2To33 - 90000);
 }
 
+TEST(ClockTracker, TicksSinceFirstCountBackAMinuteAndForwardAcrossTheWrap)
+{
+    // Unlike the elapsed time, which takes more than a second back for a wrap (above).
+    struct Case {
+        uint64_t first;
+        uint64_t value;
+        int64_t ticks;
+    };
+    const Case cases[] = {
+        {10000000, 10000000 + 900000, 900000},
+        {10000000, 10000000 - 135000, -135000},                     // sound 1.5 s behind
+        {10000000, 10000000 - 60 * 90000 + 1, -(60 * 90000 - 1)},  // still before the first
+        {10000000, 10000000 - 60 * 90000, static_cast<int64_t>(k2To33 - 60 * 90000)},
+        {k2To33 - 16, 16, 32},  // after a wrap of the counter
+        {16, k2To33 - 16, -32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        ClockTracker clock;
+        (void)update_clock_value(clock, c.first);
+        (void)update_clock_value(clock, c.value);
+        EXPECT_EQ(ticks_since_first(clock), c.ticks);
+        EXPECT_EQ(ticks_since_first(clock, true), 0);
+    }
+    EXPECT_EQ(ticks_since_first(ClockTracker{}), 0);  // no value yet
+}
+
 TEST(ClockTracker, WrapOfTheThirtyThreeBitCounter)
 {
     ClockTracker clock;
