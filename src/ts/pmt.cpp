@@ -106,6 +106,42 @@ void append_kept_entry(std::vector<uint8_t>& loop, RebuildMode mode, const EsEnt
     loop.insert(loop.end(), raw.begin(), raw.end());
 }
 
+/// True when an entry of the ES loop `loop` has `pid`.
+bool loop_has_pid(const std::vector<uint8_t>& loop, uint16_t pid)
+{
+    ByteCursor entries{loop.data(), loop.data() + loop.size()};
+    while (remaining(entries) >= kEsEntryHeaderSize) {
+        read_u8(entries);  // stream_type
+        const uint16_t entry_pid = read_u16(entries) & 0x1FFF;
+        skip_bytes(entries, read_u16(entries) & 0x0FFF);
+        if (entries.ok && entry_pid == pid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// Appends the replacement entries to `buffer`, leaving out any whose PID a kept entry already
+/// has: a PMT that listed one PID twice (a caption stream on the PID of the sound, say) would
+/// announce the wrong stream.
+void append_replacement_entries(std::vector<uint8_t>& buffer, const std::vector<uint8_t>& entries,
+                                const std::vector<uint8_t>& loop)
+{
+    ByteCursor cursor{entries.data(), entries.data() + entries.size()};
+    while (remaining(cursor) >= kEsEntryHeaderSize) {
+        const uint8_t* entry_start = cursor.pos;
+        read_u8(cursor);
+        const uint16_t pid = read_u16(cursor) & 0x1FFF;
+        skip_bytes(cursor, read_u16(cursor) & 0x0FFF);
+        if (!cursor.ok) {
+            return;
+        }
+        if (!loop_has_pid(loop, pid)) {
+            buffer.insert(buffer.end(), entry_start, cursor.pos);
+        }
+    }
+}
+
 /// Replaces the ES loop of the collected section by `loop` (and the replacement entries), fixes
 /// section_length and the CRC_32 and writes the packets. False when the section cannot be
 /// written.
@@ -118,7 +154,7 @@ bool write_rebuilt_pmt(PidState& state, size_t loop_start, uint8_t length_top_bi
     buffer.resize(loop_start);
     buffer.insert(buffer.end(), loop.begin(), loop.end());
     if (replacement != nullptr) {
-        buffer.insert(buffer.end(), replacement->data.begin(), replacement->data.end());
+        append_replacement_entries(buffer, replacement->data, loop);
     }
     // section_length counts from after its own field through the CRC_32.
     size_t section_length = buffer.size() - start + 1;
@@ -171,10 +207,14 @@ uint32_t parse_pmt(StreamContext& context, ProgramEntry& program, PidState& stat
         return 0;
     }
     register_pcr_pid(context, pcr_pid);
-    skip_bytes(body, program_info_length);  // a length past the CRC_32 leaves no ES loop
-    size_t loop_start = section_offset(state) + kPmtHeaderSize + program_info_length;
-
     program.streams.clear();
+    skip_bytes(body, program_info_length);
+    if (!body.ok) {
+        // A program_info_length past the CRC_32 leaves no ES loop, and nothing to rebuild on.
+        reset_section(state);
+        return 0;
+    }
+    size_t loop_start = section_offset(state) + kPmtHeaderSize + program_info_length;
 
     const RebuildMode mode = rebuild_mode(request);
     const ByteBuffer* replacement =

@@ -14,6 +14,7 @@
 #include "support/ffprobe.h"
 #include "support/section_builders.h"
 #include "support/test_data.h"
+#include "ts/crc32_mpeg2.h"
 #include "ts/pat_pmt.h"
 
 namespace qv {
@@ -243,6 +244,45 @@ TEST(PmtReplace, AProgrammeOfCaptionsAloneGetsTheReplacementEntries)
     uint8_t expected_counter = 5;
     EXPECT_EQ(output.bytes(), joined(test::section_packets(test::pmt_section(1, 0x0100, other_caption),
                                                            kPmtPid, expected_counter)));
+}
+
+TEST(PmtReplace, AReplacementOnAKeptPidIsLeftOutAndABrokenSectionIsNotRebuilt)
+{
+    // The caption TS's entry on the sound's PID: the PMT must not list that PID twice.
+    CapturedOutput output("clash");
+    PidCounter counter_state;
+    ByteBuffer replacement;
+    const Bytes on_audio = test::es_entry(0x06, 0x0112, test::stream_identifier(0x30));
+    const Bytes other_caption = test::es_entry(0x06, 0x0131, test::stream_identifier(0x30));
+    replacement.data = test::concat_bytes({on_audio, other_caption});
+    PmtRewriteRequest request{0, &replacement, &output.writer, &counter_state};
+    StreamContext context;
+    ProgramEntry& program = add_program_for_test(context);
+    uint8_t counter = 0;
+    EXPECT_EQ(feed(context, program,
+                   test::pmt_section(1, 0x0100, test::concat_bytes({video(), audio(), caption()})),
+                   counter, request),
+              kPmtTaken | kPmtWritten);
+    uint8_t expected_counter = 0;
+    EXPECT_EQ(output.bytes(),
+              joined(test::section_packets(
+                  test::pmt_section(1, 0x0100,
+                                    test::concat_bytes({video(), audio(), other_caption})),
+                  kPmtPid, expected_counter)));
+
+    // program_info_length runs past the CRC_32 (the CRC_32 itself is right): there is no ES
+    // loop, and no PMT is made up from the bytes after the header.
+    CapturedOutput broken_output("broken");
+    request.output = &broken_output.writer;
+    Bytes broken = test::pmt_section(1, 0x0100, test::concat_bytes({video(), caption()}));
+    broken[10] = 0xF0;
+    broken[11] = 0x40;
+    const uint32_t crc = crc32_mpeg2(broken.data(), broken.data() + broken.size() - 4);
+    for (size_t i = 0; i < 4; ++i) {
+        broken[broken.size() - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    }
+    EXPECT_EQ(feed(context, program, broken, counter, request), 0u);
+    EXPECT_TRUE(broken_output.bytes().empty());
 }
 
 void check_long_rebuilt_section();
