@@ -10,9 +10,6 @@
 namespace qv {
 namespace {
 
-/// The queue's block grows by what is needed plus this step.
-constexpr size_t kQueueGrowth = 9400;
-
 bool stop_asked()
 {
     return stop_requested.load() != 0 || stop_reason.load() > 0;
@@ -22,17 +19,7 @@ bool stop_asked()
 /// too long (the consumer lags) and the bytes were not taken.
 bool append_to_queue(TunerConnection& connection, const uint8_t* data, uint32_t size)
 {
-    TunerReceiveBuffer& queue = connection.queue;
-    std::lock_guard<std::mutex> guard(queue.lock);
-    if (queue.bytes.size() >= connection.buffer_limit) {
-        return false;
-    }
-    const size_t needed = queue.bytes.size() + size;
-    if (needed > queue.bytes.capacity()) {
-        queue.bytes.reserve(needed + kQueueGrowth);
-    }
-    queue.bytes.insert(queue.bytes.end(), data, data + size);
-    return true;
+    return append_to_tuner_buffer(connection.queue, data, size, connection.buffer_limit);
 }
 
 /// The reception loop of an open, tuned IBonDriver2. It does not sleep: the driver's fetch paces
@@ -65,6 +52,7 @@ void reception_thread(TunerConnection& connection)
     }
     close_tuner(connection);
     connection.reception_ended.store(true);
+    wake_tuner_reader(connection.queue);
 }
 
 void print_start_message(const TunerConnection& connection)

@@ -14,12 +14,15 @@
 #include "pump/progress_line.h"
 #include "ts/packet_header.h"
 #include "ts/stream_clock.h"
+#include "ts/tuner_buffer.h"
 
 namespace qv {
 namespace {
 
 inline constexpr int32_t kProgressSpacing = 1000;  // a line once more than this many packets
 inline constexpr uint32_t kPacingSleepMs = 333;
+/// Longest wait for a tuner's next delivery before the loop looks at stop requests again.
+inline constexpr uint32_t kTunerWaitMs = 10;
 
 std::atomic<bool> g_standard_input_ended{false};
 
@@ -391,7 +394,8 @@ void pump_packets(StreamPump& pump)
                 if (pump.tuner && tuner_reception_ended(*pump.tuner)) {
                     break;
                 }
-                platform::sleep_ms(1);
+                // Woken by the next delivery; the time-out lets a stop request be seen.
+                wait_for_tuner_data(*pump.input.tuner, kTunerWaitMs);
                 continue;
             }
             if (pump.reader.read_failed) {
