@@ -23,6 +23,7 @@ bool console_ctrl_handler(platform::ConsoleEvent event)
     if (progress_visible()) {
         write_console(notice);
         line_closed = true;
+        console_notices.fetch_add(1);
     }
     return true;
 }

@@ -15,6 +15,7 @@ std::atomic<bool> line_closed{true};
 std::atomic<uint32_t> log_active{0};
 std::atomic<int> stop_requested{0};
 std::atomic<int> stop_reason{0};
+std::atomic<uint32_t> console_notices{0};
 std::atomic<bool> console_on_stderr{false};
 
 void write_console(std::string_view text)
@@ -43,6 +44,14 @@ std::string g_status_lines;
 
 void write_status_lines_locked()
 {
+    static uint32_t notices_seen = 0;
+    const uint32_t notices = console_notices.load();
+    if (notices != notices_seen) {
+        // Progress from before a notice that the console already shows below it.
+        notices_seen = notices;
+        g_status_lines.clear();
+        return;
+    }
     if (!g_status_lines.empty()) {
         write_console(g_status_lines);
         g_status_lines.clear();

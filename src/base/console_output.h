@@ -23,6 +23,9 @@ extern std::atomic<uint32_t> log_active;
 extern std::atomic<int> stop_requested;
 /// 0 none, 1 Ctrl+C, 2 console closed.
 extern std::atomic<int> stop_reason;
+/// Notices that the console handler wrote straight to the console. Status lines still held back
+/// when one came are older than it: they are dropped instead of following it.
+extern std::atomic<uint32_t> console_notices;
 
 /// True once console text goes to standard error: a run that writes a stream to standard output
 /// keeps every line of its own text out of that stream.
