@@ -3,12 +3,13 @@
 #
 #   scripts/install-deps.sh           what the build needs
 #   scripts/install-deps.sh --tests   and what only the tests use: ffmpeg, whose ffprobe reads
-#                                     the rebuilt tables as an independent demuxer (the tests
-#                                     that ask it are skipped where it is missing)
+#                                     the rebuilt tables as an independent demuxer, and strace,
+#                                     which slows an output down (the tests that ask them are
+#                                     skipped where they are missing)
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3)
-test_packages=(ffmpeg)
+test_packages=(ffmpeg strace)
 
 missing_of() {  # missing_of PACKAGE…: the packages not installed
   local package

@@ -64,6 +64,7 @@ bool WriteBehind::start(platform::NativeHandle handle)
     current_ = 0;
     window_ = chunks_[0].bytes.get();
     handle_ = handle;
+    stop_grace_ms_ = platform::is_pipe_or_device(handle) ? kStopGraceMs : kFileStopGraceMs;
     started_ = thread_.start([this] { write_chunks(); });
     if (!started_) {
         chunks_.clear();
@@ -102,7 +103,7 @@ void WriteBehind::wait_unless_stopped(std::unique_lock<std::mutex>& lock, Done d
         if (!stop_seen_ms) {
             stop_seen_ms = now;
         }
-        if (now - *stop_seen_ms >= kStopGraceMs) {
+        if (now - *stop_seen_ms >= stop_grace_ms_) {
             abandon_locked();
         }
     }

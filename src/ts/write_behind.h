@@ -23,8 +23,12 @@ namespace qv {
 inline constexpr size_t kWriteBehindChunkBuffers = 16;
 /// Chunks in flight: one being filled, the others queued or being written.
 inline constexpr size_t kWriteBehindChunkCount = 4;
-/// How long an output may still take after a stop request before it is given up.
+/// How long an output that may stall for ever (a pipe, a terminal) may still take after a stop
+/// request before it is given up.
 inline constexpr uint32_t kStopGraceMs = 500;
+/// The same for a regular file, which only a very slow disk holds up: what the pass has read
+/// and handled is written, not dropped and reported as a failed write.
+inline constexpr uint32_t kFileStopGraceMs = 60000;
 
 class WriteBehind {
 public:
@@ -75,9 +79,9 @@ private:
     void send_current_chunk();
     void write_current_chunk();
     /// Waits under `lock` until `done()` holds. An output that does not follow a stop request
-    /// within kStopGraceMs is given up: what is queued is dropped, the write in progress is
-    /// interrupted, and the writer counts as failed, so the pass ends within a second whatever
-    /// the reader of a pipe does.
+    /// within its grace (kStopGraceMs, a regular file kFileStopGraceMs) is given up: what is
+    /// queued is dropped, the write in progress is interrupted, and the writer counts as
+    /// failed, so the pass ends within a second whatever the reader of a pipe does.
     template <typename Done>
     void wait_unless_stopped(std::unique_lock<std::mutex>& lock, Done done);
     void abandon_locked();
@@ -97,6 +101,7 @@ private:
     bool closing_ = false;
     bool failed_ = false;
     bool abandoned_ = false;  ///< given up after a stop request; nothing more is written
+    uint32_t stop_grace_ms_ = kStopGraceMs;
     int error_code_ = 0;
     platform::Thread thread_;
     bool started_ = false;  ///< the thread runs

@@ -64,6 +64,52 @@ def stalled_reader_does_not_hold_a_stop(program):
     check("stalled: failure reported", "－ 出力ファイルに書き込めません CON\n" in text, repr(text))
 
 
+def slow_file_output_keeps_its_data_on_a_stop(program, work):
+    """Ctrl+C while a regular file output lags behind (each write held up by 0.4 s, as on a slow
+    disk): what was read and handled is written whole, not dropped and reported as a failed
+    write."""
+    strace = shutil.which("strace")
+    if strace is None:
+        print("slow file: skipped, no strace to slow the writes down")
+        return
+    source = os.path.join(work, "long.ts")
+    with open(STREAM, "rb") as f:
+        stream = f.read()
+    with open(source, "wb") as f:
+        for _ in range(20):
+            f.write(stream)
+    output = os.path.join(work, "slow.ts")
+    environment = dict(os.environ, QV_IO_THREADS="1")  # the output on its writer thread
+    tracer = subprocess.Popen([strace, "-f", "-qq", "-o", os.devnull, "-e", "trace=write",
+                               "-e", "inject=write:delay_exit=400000", program, "-mode",
+                               "through", "-noprogress", "-throughpath", output, source],
+                              stdout=subprocess.PIPE, env=environment)
+    time.sleep(2.0)
+    children = "/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)
+    try:
+        with open(children) as f:
+            child = int(f.read().split()[0])
+    except (OSError, IndexError, ValueError):
+        tracer.kill()
+        tracer.communicate()
+        print("slow file: skipped, strace could not run the program here")
+        return
+    os.kill(child, signal.SIGINT)
+    try:
+        out, _ = tracer.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        tracer.kill()
+        check("slow file: ends", False, "still running 60 s after the stop")
+        return
+    text = out.decode("utf-8", "replace")
+    check("slow file: no failed write", "－ 出力ファイルに書き込めません" not in text, repr(text))
+    with open(output, "rb") as f:
+        written = f.read()
+    whole = stream * 20
+    check("slow file: a whole prefix", len(written) > 0 and len(written) % 188 == 0 and
+          whole.startswith(written), str(len(written)))
+
+
 def loop_over_ended_standard_input_ends(program, work):
     """-loop over CON: once standard input has ended, the run ends instead of spinning."""
     output = os.path.join(work, "looped.ts")
@@ -138,6 +184,7 @@ def main():
         merge_ends_on_ctrl_c(program, work)
         tuner_ends_on_ctrl_c(program, work)
         stalled_reader_does_not_hold_a_stop(program)
+        slow_file_output_keeps_its_data_on_a_stop(program, work)
         loop_over_ended_standard_input_ends(program, work)
     return summary()
 
