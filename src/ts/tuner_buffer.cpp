@@ -1,4 +1,4 @@
-// The consumer half of the tuner queue.
+// The tuner queue: the reception thread appends, the worker takes from the front and waits.
 #include "ts/tuner_buffer.h"
 
 #include <algorithm>
