@@ -2,14 +2,15 @@
 # Installs the Debian packages the build and the tests need, only those that are missing.
 #
 #   scripts/install-deps.sh           what the build needs
-#   scripts/install-deps.sh --tests   and what only the tests use: ffmpeg, whose ffprobe reads
-#                                     the rebuilt tables as an independent demuxer, and strace,
-#                                     which slows an output down (the tests that ask them are
+#   scripts/install-deps.sh --tests   and what only the tests use: Ninja, which makes the
+#                                     sanitizer builds; ffmpeg, whose ffprobe reads the rebuilt
+#                                     tables as an independent demuxer; and strace, which slows
+#                                     an output down (the tests that ask for those two are
 #                                     skipped where they are missing)
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev python3)
-test_packages=(ffmpeg strace)
+test_packages=(ninja-build ffmpeg strace)
 
 missing_of() {  # missing_of PACKAGE…: the packages not installed
   local package

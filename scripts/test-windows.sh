@@ -62,29 +62,19 @@ pending_filter() {  # the gtest patterns pending for one executable, ':'-separat
   echo "$patterns"
 }
 
-# Unity builds: each target compiles as a few large translation units instead of one per file,
-# which saves parsing GoogleTest's and Windows' headers again for every file (the largest cost
-# of this step). So a helper in an anonymous namespace must not share its name with one in
-# another file of the same target; such a clash shows here when the two files share a batch.
-unity_batch=16
+# Both architectures are unity builds made by Ninja (see scripts/unity-build.sh).
+source scripts/unity-build.sh
 
 build_failures=()
 arch_tests=()
 # Builds the program and every test executable in DIR; leaves their names in arch_tests.
 build_arch() {
   local dir=$1 toolchain=$2
-  # Ninja keeps both cores busy across targets (a test's files compile while the library is
-  # still being built). A folder configured with another generator is made afresh.
-  if [ -e "$dir/CMakeCache.txt" ] &&
-    ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
-    rm -rf "$dir"
-  fi
   # The library and the program at -O2 as in the native builds (GCC 12 at -O3 warns falsely
   # about vector copies); the test code (GoogleTest, helpers, tests) at -O1, which builds it in
   # about two thirds of the time and tests the same code.
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DQV_TEST_CODE_OPTIONS=-O1 \
-    -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=$unity_batch >/dev/null
+  configure_unity "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DQV_TEST_CODE_OPTIONS=-O1
   local target
   mapfile -t arch_tests < <(cmake --build "$dir" --target help |
     sed -n 's/^\([a-z0-9_]*_tests\): phony$/\1/p' | sort -u)

@@ -16,8 +16,8 @@ dir=build/tsan
 reports=$dir/tsan-reports
 started=$(date +%s)
 
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DQV_TSAN=ON >/dev/null
+source scripts/unity-build.sh
+configure_unity "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DQV_TSAN=ON
 cmake --build "$dir" -j2 --target thread_tests
 
 rm -rf "$reports"
