@@ -4,6 +4,7 @@ puts the program, the sender and tuner libraries, the listener and the manual pa
 installed program finds the sender library by its default name, reads a tuner through the
 installed driver, and the Debian package holds the same files."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -23,6 +24,19 @@ def install(build, prefix):
                  "lib/quilvaren/libfile_tuner.so", "lib/quilvaren/libfile_tuner_basic.so",
                  "share/man/man1/quilvaren.1", "share/doc/quilvaren/README.md"]:
         check("installed " + path, os.path.exists(os.path.join(prefix, path)))
+
+
+def check_run_path(program):
+    """No empty entry in the program's run path: the loader would read it as the current
+    directory and take libraries (libc, a sender named by its bare name) from wherever the
+    program is started."""
+    if shutil.which("readelf") is None:
+        print("run path of %s: skipped, readelf missing" % program)
+        return
+    dynamic = subprocess.run(["readelf", "-d", program], stdout=subprocess.PIPE, text=True).stdout
+    for paths in re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*)\]", dynamic):
+        check("run path of %s has no empty entry" % os.path.basename(program),
+              all(entry for entry in paths.split(":")), paths)
 
 
 def send_to_installed_sink(prefix, work):
@@ -91,6 +105,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         prefix = os.path.join(work, "prefix")
         install(build, prefix)
+        check_run_path(os.path.join(build, "quilvaren"))
+        check_run_path(os.path.join(prefix, "bin", "quilvaren"))
         send_to_installed_sink(prefix, work)
         play_installed_tuner(prefix, work)
         package(build, os.path.join(work, "package"))
