@@ -129,5 +129,29 @@ TEST(PosixLibraryLoading, LoadsByPathAndByBareNameBesideTheExecutable)
     EXPECT_STREQ(default_sender_library_name(), "libSendTSTCP.so");
 }
 
+TEST(PosixLibraryLoading, FindsABareNameInTheCurrentDirectoryLast)
+{
+    // Setup accepts a tuner driver or sender library named as a file of the current directory;
+    // loading it must find that same file.
+    void* math = ::dlopen("libm.so.6", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(math, nullptr);
+    Dl_info origin{};
+    ASSERT_NE(::dladdr(::dlsym(math, "cbrt"), &origin), 0);
+    ScratchDirectory scratch;
+    const std::string name = "libqv_here_" + std::to_string(process_id()) + ".so";
+    std::filesystem::copy_file(origin.dli_fname, scratch.file(name));
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.dir());
+
+    LibraryHandle library = load_library(name);
+    EXPECT_NE(library, nullptr);
+    EXPECT_NE(find_symbol(library, "cbrt"), nullptr);
+    free_library(library);
+    EXPECT_EQ(load_library("libqv_nowhere_at_all.so"), nullptr);
+
+    std::filesystem::current_path(before);
+    ::dlclose(math);
+}
+
 }  // namespace
 }  // namespace qv::platform

@@ -32,19 +32,26 @@ LibraryHandle load_library(const std::string& path)
         errno = ENOENT;
         return nullptr;
     }
-    if (path.find('/') == std::string::npos) {
-        // A bare name is looked for beside the executable first, as Windows does for a DLL; the
-        // loader's own search (LD_LIBRARY_PATH, the cache, the system directories) follows.
-        const std::string executable = executable_path();
-        const size_t slash = executable.rfind('/');
-        if (slash != std::string::npos) {
-            const std::string beside = executable.substr(0, slash + 1) + path;
-            if (::access(beside.c_str(), F_OK) == 0) {
-                return open_library(beside);
-            }
+    if (path.find('/') != std::string::npos) {
+        return open_library(path);
+    }
+    // A bare name is looked for as Windows looks for a DLL: beside the executable first, then
+    // the loader's own search (LD_LIBRARY_PATH, the cache, the system directories), then the
+    // current directory, where setup's checks found the file; dlopen alone never looks there.
+    const std::string executable = executable_path();
+    const size_t slash = executable.rfind('/');
+    if (slash != std::string::npos) {
+        const std::string beside = executable.substr(0, slash + 1) + path;
+        if (::access(beside.c_str(), F_OK) == 0) {
+            return open_library(beside);
         }
     }
-    return open_library(path);
+    LibraryHandle library = open_library(path);
+    const std::string here = "./" + path;
+    if (library == nullptr && ::access(here.c_str(), F_OK) == 0) {
+        library = open_library(here);
+    }
+    return library;
 }
 
 void* find_symbol(LibraryHandle library, const char* name)
