@@ -70,8 +70,10 @@ bool check_tuner(const std::string& source)
     return true;
 }
 
-/// Host, port and library of a TCP sender target ("\\.\sendtstcp\HOST:PORT\LIBRARY").
-bool check_sender(const std::string& target)
+/// Host, port and library of a TCP sender target ("\\.\sendtstcp\HOST:PORT\LIBRARY"). The
+/// library part must name an existing file for the through path; another mode's output may leave
+/// it out for the default library.
+bool check_sender(const std::string& target, bool library_required)
 {
     const std::string rest = target.substr(kSenderPathPrefix.size());
     const size_t backslash = rest.find('\\');
@@ -89,7 +91,7 @@ bool check_sender(const std::string& target)
         print_message(520, "－ SendTSTCP送信先ポートがありません %s\n", target.c_str());
         return false;
     }
-    if (library.empty() || !platform::path_exists(library)) {
+    if (library_required && (library.empty() || !platform::path_exists(library))) {
         print_message(520, "－ SendTSTCP.dllがありません %s\n", target.c_str());
         return false;
     }
@@ -192,8 +194,15 @@ bool prepare_pass(RunConfig& config, const std::string& checked)
     if (checked.starts_with(kTunerPathPrefix) && !check_tuner(checked)) {
         return false;
     }
-    if (!config.through_path.empty() && config.through_path.starts_with(kSenderPathPrefix) &&
-        !check_sender(config.through_path)) {
+    if (config.through_path.starts_with(kSenderPathPrefix) &&
+        !check_sender(config.through_path, true)) {
+        return false;
+    }
+    // Any other mode's output may be a sender too: without a host or a port it would start a
+    // sender that sends nowhere and report success.
+    const std::string output = slot_output(config);
+    if (config.mode != RunMode::through && output.starts_with(kSenderPathPrefix) &&
+        !check_sender(output, false)) {
         return false;
     }
     if (config.mode == RunMode::merge) {

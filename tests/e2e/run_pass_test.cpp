@@ -154,6 +154,13 @@ TEST_F(RunPass, TunerAndSenderTargetsAreCheckedPartByPart)
          "－ SendTSTCP送信先ポートがありません "},
         {{"-mode", "through", "-throughpath", sender + "host:1234\\" + dir_ + "none.so", source_},
          "－ SendTSTCP.dllがありません "},
+        // Every other mode's output is checked for its host and port.
+        {{"-mode", "extract", "-cappath", sender + ":1234", source_},
+         "－ SendTSTCP送信先がありません "},
+        {{"-mode", "filter", "-filterpath", sender + "127.0.0.1\\" + library, source_},
+         "－ SendTSTCP送信先ポートがありません "},
+        {{"-mode", "merge", "-cappath", source_, "-mergepath", sender + "127.0.0.1:", source_},
+         "－ SendTSTCP送信先ポートがありません "},
     };
     for (const Case& c : cases) {
         const ProgramRun run = run_quilvaren(c.arguments);
