@@ -75,6 +75,14 @@ struct PassPaths {
     }
 };
 
+/// Standard input ("CON", also with a ";offset") that has ended never brings more: a pass over
+/// it again would read nothing.
+bool is_finished_standard_input(const std::string& source)
+{
+    return standard_input_exhausted() &&
+           platform::names_console(std::string_view(source).substr(0, source.find(';')));
+}
+
 }  // namespace
 
 int32_t run_cycles(RunConfig& config, const PassRunner& run)
@@ -84,13 +92,18 @@ int32_t run_cycles(RunConfig& config, const PassRunner& run)
     uint32_t total = 0;  // the exit code wraps like the int32 sum it is
     bool ended = false;
     do {
+        // A cycle that ran no pass (no source, or only standard input that has ended) would run
+        // no pass the next time either: the loop ends instead of spinning.
+        bool ran_a_pass = false;
         for (const std::string& source : config.source_list) {
-            // Standard input that has ended never brings more: a loop over it would spin.
-            ended = stop_requested.load() != 0 ||
-                    (platform::names_console(source) && standard_input_exhausted());
-            if (ended) {
+            if (stop_requested.load() != 0) {
+                ended = true;
                 break;
             }
+            if (is_finished_standard_input(source)) {
+                continue;
+            }
+            ran_a_pass = true;
             const PassPaths saved_paths(config);
             const uint32_t saved_flags = console_flags.load();
             config.source_path = source;
@@ -98,6 +111,7 @@ int32_t run_cycles(RunConfig& config, const PassRunner& run)
             saved_paths.restore(config);
             console_flags = saved_flags;
         }
+        ended = ended || !ran_a_pass;
         if (cycles_left > 0) {
             --cycles_left;
         }

@@ -73,6 +73,15 @@ TEST(Passes, EndlessLoopEndsOnAStopRequest)
     EXPECT_EQ(total, 10);
 }
 
+TEST(Passes, EndlessLoopWithoutASourceEnds)
+{
+    RunConfig config;
+    config.loop_enabled = true;
+    int passes = 0;
+    EXPECT_EQ(run_cycles(config, [&](RunConfig&) { return ++passes; }), 0);
+    EXPECT_EQ(passes, 0);
+}
+
 TEST(Passes, LogPathAndConsoleFlagsAreRestoredAfterEachPass)
 {
     RunConfig config;

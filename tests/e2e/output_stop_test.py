@@ -14,6 +14,7 @@ from e2e_checks import check, stop_process, summary
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STREAM = os.path.join(HERE, "..", "data", "arib-ts", "chibi_maruko_chan.tot.ts")
+SAMPLE = os.path.join(HERE, "..", "..", "samples", "sample.ts")  # three captions
 NOBODY = 65534
 
 
@@ -126,6 +127,21 @@ def loop_over_ended_standard_input_ends(program, work):
                             timeout=60)
     check("loop over CON counts one pass", run.returncode == single.returncode,
           "%d vs %d" % (run.returncode, single.returncode))
+    # With an offset, or with nothing to read at all, the loop ends as well; an ended standard
+    # input is skipped and the sources after it still run, in every cycle.
+    shown = subprocess.run([program, "-noprogress", SAMPLE], stdout=subprocess.PIPE, timeout=60)
+    cases = [(["-loop", "CON;0"], 0), (["-loop"], 0), (["-loop", ""], 0),
+             ([SAMPLE, "CON", "CON", SAMPLE], 2 * shown.returncode),
+             (["-loop2", "CON", SAMPLE], 2 * shown.returncode)]
+    for arguments, expected in cases:
+        try:
+            run = subprocess.run([program, "-noprogress"] + arguments, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, timeout=30)
+        except subprocess.TimeoutExpired:
+            check("%s ends" % arguments, False, "still running after 30 s")
+            continue
+        check("%s counts %d" % (arguments, expected), run.returncode == expected,
+              str(run.returncode))
 
 
 def merge_ends_on_ctrl_c(program, work):
