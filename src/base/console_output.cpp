@@ -74,18 +74,16 @@ void append_log(std::string_view text)
     if (text.empty() || g_log_file.empty()) {
         return;
     }
-    platform::NativeHandle file = platform::open_always_for_writing(g_log_file);
+    platform::NativeHandle file = platform::open_for_appending(g_log_file);
     if (file == platform::kClosedHandle) {
         return;
     }
-    int64_t end = 0;
+    // The log is complete after each line: every message closes its own line, in the same
+    // write, so that another run appending to the same log cannot come between them.
+    const bool closes_line = text.back() == '\n';
     size_t written = 0;
-    if (platform::seek_file(file, 0, platform::SeekOrigin::end, end)) {
-        // The log is complete after each line: every message closes its own line.
-        if (platform::write_file(file, text.data(), text.size(), written) && text.back() != '\n') {
-            (void)platform::write_file(file, "\r\n", 2, written);
-        }
-    }
+    (void)platform::write_file_pair(file, text.data(), text.size(), "\r\n", closes_line ? 0 : 2,
+                                    written);
     platform::close_handle(file);
 }
 

@@ -22,8 +22,11 @@ enum class PathKind { missing, regular, directory, pipe_or_device };
 NativeHandle open_for_reading(const std::string& path);
 /// Creates a file anew for writing (truncating one that exists), sharing reads (outputs).
 NativeHandle create_for_writing(const std::string& path);
-/// Opens a file for writing, creating it when missing, without sharing (the log).
-NativeHandle open_always_for_writing(const std::string& path);
+/// Opens a file for writing at its end, creating it when missing (the log): every write lands
+/// at the end as it is then, also with other writers (POSIX), and a pipe or device takes the
+/// writes as they come. Windows opens it without sharing. Never waits for a reader: a FIFO
+/// without one does not open.
+NativeHandle open_for_appending(const std::string& path);
 void close_handle(NativeHandle& handle);  ///< closes and sets kClosedHandle; closed is a no-op
 
 /// Reads up to `size` bytes; `got` is 0 at end of file. A pipe whose writer closed reports

@@ -44,6 +44,45 @@ TEST(PosixFifo, IsAPipeAndIsReadUntilTheWriterCloses)
     writer.join();
 }
 
+TEST(PosixFifo, AppendingOpensOnlyWithAReaderAndNeverWaitsForOne)
+{
+    // The log may be a FIFO: without a reader its open must fail at once (a wait there could
+    // not be ended by a stop request); with one, the text arrives although a pipe has no end
+    // to move to.
+    ScratchDirectory scratch;
+    const std::string fifo = scratch.file("log");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(open_for_appending(fifo), kClosedHandle);
+
+    NativeHandle in = open_for_reading(fifo);
+    ASSERT_NE(in, kClosedHandle);
+    NativeHandle out = open_for_appending(fifo);
+    ASSERT_NE(out, kClosedHandle);
+    size_t written = 0;
+    EXPECT_TRUE(write_file(out, "line\r\n", 6, written));
+    close_handle(out);
+    EXPECT_EQ(read_to_end(in), "line\r\n");
+    close_handle(in);
+}
+
+TEST(PosixFileCreation, AppendingHandlesNeverOverwriteEachOther)
+{
+    // Two runs logging to one file: each write lands at the end as it is then.
+    ScratchDirectory scratch;
+    const std::string path = scratch.file("shared.log");
+    NativeHandle first = open_for_appending(path);
+    NativeHandle second = open_for_appending(path);
+    size_t written = 0;
+    EXPECT_TRUE(write_file(first, "one\r\n", 5, written));
+    EXPECT_TRUE(write_file(second, "two\r\n", 5, written));
+    EXPECT_TRUE(write_file(first, "three\r\n", 7, written));
+    close_handle(first);
+    close_handle(second);
+    NativeHandle in = open_for_reading(path);
+    EXPECT_EQ(read_to_end(in), "one\r\ntwo\r\nthree\r\n");
+    close_handle(in);
+}
+
 TEST(PosixFifo, WriteToAClosedReaderFailsInsteadOfEndingTheProcess)
 {
     install_console_handler([](ConsoleEvent) { return true; });  // also ignores SIGPIPE

@@ -89,14 +89,14 @@ TEST(Win32Sharing, OutputsCanBeReadWhileWrittenButTheLogIsExclusive)
     close_handle(writer);
 
     const std::string log = scratch.file("run.log");
-    NativeHandle log_handle = open_always_for_writing(log);
+    NativeHandle log_handle = open_for_appending(log);
     ASSERT_NE(log_handle, kClosedHandle);
-    NativeHandle second = open_always_for_writing(log);
+    NativeHandle second = open_for_appending(log);
     EXPECT_EQ(second, kClosedHandle);
     EXPECT_EQ(last_error(), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(open_for_reading(log), kClosedHandle);
     close_handle(log_handle);
-    second = open_always_for_writing(log);
+    second = open_for_appending(log);
     EXPECT_NE(second, kClosedHandle);
     close_handle(second);
 }
@@ -116,7 +116,7 @@ TEST(Win32PathLimit, TwoHundredFiftyNineCharactersWorkAndOneMoreIsRefusedWithIts
 
     const std::string too_long = longest + "g";
     for (NativeHandle handle : {open_for_reading(too_long), create_for_writing(too_long),
-                                open_always_for_writing(too_long)}) {
+                                open_for_appending(too_long)}) {
         EXPECT_EQ(handle, kClosedHandle);
         EXPECT_EQ(last_error(), ERROR_FILENAME_EXCED_RANGE);
     }

@@ -98,9 +98,11 @@ NativeHandle create_for_writing(const std::string& path)
     return open_path(path, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
-NativeHandle open_always_for_writing(const std::string& path)
+NativeHandle open_for_appending(const std::string& path)
 {
-    return open_path(path, O_WRONLY | O_CREAT);
+    // O_NONBLOCK makes the open of a FIFO without a reader fail (ENXIO) instead of waiting for
+    // one; open_path makes the descriptor blocking again for the writes.
+    return open_path(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK);
 }
 
 void close_handle(NativeHandle& handle)

@@ -93,9 +93,15 @@ NativeHandle create_for_writing(const std::string& path)
     return open_path(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS);
 }
 
-NativeHandle open_always_for_writing(const std::string& path)
+NativeHandle open_for_appending(const std::string& path)
 {
-    return open_path(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    NativeHandle handle = open_path(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    if (handle != kClosedHandle) {
+        // Nobody else can write while it is open; a device has no end to move to.
+        LARGE_INTEGER end{};
+        (void)SetFilePointerEx(reinterpret_cast<HANDLE>(handle), end, nullptr, FILE_END);
+    }
+    return handle;
 }
 
 void close_handle(NativeHandle& handle)
