@@ -94,9 +94,9 @@ bool read_statement(CaptionEntry& entry, ByteCursor& body, const uint8_t* body_s
 }
 
 /// Decodes the statement body units among the data units at `units`, which start only before
-/// `units_end`; the last non-empty text is stored. A unit whose size runs past the data group
-/// ends the walk undecoded.
-void walk_data_units(CaptionEntry& entry, ByteCursor units, const uint8_t* units_end)
+/// `units_end`; the last non-empty text is stored (`stored` set). A unit whose size runs past
+/// the data group ends the walk undecoded.
+void walk_data_units(CaptionEntry& entry, ByteCursor units, const uint8_t* units_end, bool& stored)
 {
     while (units.pos < units_end && !stopping()) {
         read_u8(units);  // unit_separator, 0x1F in conforming streams; not checked
@@ -111,19 +111,16 @@ void walk_data_units(CaptionEntry& entry, ByteCursor units, const uint8_t* units
             if (!text.empty()) {
                 entry.text_state.track_changes = true;
                 store_text(entry.text_state, text);
+                stored = true;
             }
         }
     }
 }
 
-}  // namespace
-
-bool walk_caption_pes_data(CaptionEntry& entry, const uint8_t* data, size_t length,
-                           size_t end_bound)
+/// The data groups of one PES; `stored` tells whether a text was stored.
+bool walk_data_groups(CaptionEntry& entry, const uint8_t* data, size_t length, size_t end_bound,
+                      bool& stored)
 {
-    if (data == nullptr) {
-        return false;
-    }
     ByteCursor cur = make_cursor(data, length);
     const uint8_t data_identifier = read_u8(cur);
     const uint8_t private_stream_id = read_u8(cur);
@@ -177,7 +174,27 @@ bool walk_caption_pes_data(CaptionEntry& entry, const uint8_t* data, size_t leng
             static_cast<size_t>(body.end - units_start) > static_cast<size_t>(loop_length)
                 ? units_start + loop_length
                 : body.end;
-        walk_data_units(entry, body, loop_end < bound ? loop_end : bound);
+        walk_data_units(entry, body, loop_end < bound ? loop_end : bound, stored);
+    }
+    return accepted;
+}
+
+}  // namespace
+
+bool walk_caption_pes_data(CaptionEntry& entry, const uint8_t* data, size_t length,
+                           size_t end_bound)
+{
+    if (data == nullptr) {
+        return false;
+    }
+    // A PES may store several texts, one per statement unit; it changed the caption when its
+    // last text differs from the one held before it. Each store compares with the one before,
+    // so a second, equal unit would otherwise hide a new caption (A, then B B: B unseen).
+    const std::string held = entry.text_state.text;
+    bool stored = false;
+    const bool accepted = walk_data_groups(entry, data, length, end_bound, stored);
+    if (stored) {
+        entry.text_state.text_changed = held.empty() || held != entry.text_state.text;
     }
     return accepted;
 }

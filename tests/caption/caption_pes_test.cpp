@@ -284,6 +284,29 @@ TEST(CaptionDataGroups, ChangedTextIsReportedOnceAndEmptyTextsAreNotStored)
     EXPECT_TRUE(same_bytes(feed.texts[1], kTextB));
 }
 
+TEST(CaptionDataGroups, APesChangesTheCaptionWhenItsLastTextDiffersFromTheOneBefore)
+{
+    // Two equal statement units (or groups) in one PES: the second must not hide the change.
+    CaptionFeed feed(kPid);
+    feed_payload(feed, caption_payload(kBodyA));
+    feed_payload(feed, pes_data(test::join({data_group(0x00, management_data({"jpn"})),
+                                            data_group(0x01, statement_data(test::join(
+                                                                 {text_unit(kBodyB),
+                                                                  text_unit(kBodyB)})))})));
+    feed_payload(feed, pes_data(test::join({data_group(0x00, management_data({"jpn"})),
+                                            data_group(0x01, statement_data(text_unit(kBodyA))),
+                                            data_group(0x01, statement_data(text_unit(kBodyA)))})));
+    // B then back to A within one PES: the caption held before it, nothing new.
+    feed_payload(feed, pes_data(test::join({data_group(0x00, management_data({"jpn"})),
+                                            data_group(0x01, statement_data(test::join(
+                                                                 {text_unit(kBodyB),
+                                                                  text_unit(kBodyA)})))})));
+    ASSERT_EQ(feed.texts.size(), 3u);
+    EXPECT_TRUE(same_bytes(feed.texts[0], kTextA));
+    EXPECT_TRUE(same_bytes(feed.texts[1], kTextB));
+    EXPECT_TRUE(same_bytes(feed.texts[2], kTextA));
+}
+
 TEST(CaptionDataGroups, OtherUnitsAndEmptyUnitsAreSteppedOverAndTheLastTextWins)
 {
     CaptionFeed feed(kPid);
