@@ -218,6 +218,10 @@ void convert_entries(Conversion& conversion)
             return;
         }
         const bool entry_read = read_entry(conversion);
+        if (!entry_read && conversion.reader.read_failed) {
+            // A disk error is not the end of the file: the caption TS holds only a part.
+            report_read_failure(conversion.slot.source);
+        }
         if (entry_read) {
             if (!emit(conversion, statement, kStepPat) || !emit(conversion, statement, kStepPmt)) {
                 return;

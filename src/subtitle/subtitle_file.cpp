@@ -141,10 +141,11 @@ bool refill(SubtitleLineReader& reader)
         reader.block.resize(kLineReadBlock);
     }
     size_t got = 0;
-    if (platform::read_file(reader.handle, reader.block.data(), reader.block.size(), got) !=
-            platform::IoStatus::ok ||
-        got == 0) {
+    const platform::IoStatus status =
+        platform::read_file(reader.handle, reader.block.data(), reader.block.size(), got);
+    if (status != platform::IoStatus::ok || got == 0) {
         reader.at_end = true;
+        reader.read_failed = status == platform::IoStatus::failed;
         return false;
     }
     reader.begin = 0;

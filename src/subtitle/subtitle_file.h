@@ -34,6 +34,7 @@ struct SubtitleLineReader {
     size_t begin = 0;         ///< first byte of `block` not yet taken into a line
     size_t end = 0;           ///< one past the valid bytes of `block`
     bool at_end = false;      ///< the file gave no more bytes
+    bool read_failed = false;  ///< ... because a read failed, not because the file ended
     int64_t position = 0;     ///< file offset just after the last line delivered
     bool has_unread = false;  ///< `unread` is delivered again by the next read
     std::string unread;

@@ -141,8 +141,21 @@ TEST(SubtitleLineReading, AnUnreadLineComesAgainWithItsPosition)
     EXPECT_EQ(line, "three");
     EXPECT_FALSE(read_subtitle_line(reader, line));
     platform::close_handle(handle);
+    EXPECT_FALSE(reader.read_failed);  // the end of the file is no failure
     SubtitleLineReader closed = open_line_reader(platform::kClosedHandle);
     EXPECT_FALSE(read_subtitle_line(closed, line));
+}
+
+TEST(SubtitleLineReading, AFailedReadIsToldApartFromTheEnd)
+{
+    ScratchDirectory scratch;
+    platform::NativeHandle write_only = platform::create_for_writing(scratch.file("w.srt"));
+    ASSERT_NE(write_only, platform::kClosedHandle);
+    SubtitleLineReader reader = open_line_reader(write_only);  // every read fails
+    std::string line;
+    EXPECT_FALSE(read_subtitle_line(reader, line));
+    EXPECT_TRUE(reader.read_failed);
+    platform::close_handle(write_only);
 }
 
 }  // namespace
