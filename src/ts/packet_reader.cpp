@@ -124,6 +124,43 @@ Refill refill_mapped(PacketReadBuffer& reader)
     return Refill::read;
 }
 
+constexpr size_t kPrefixSize = kTimestampedPacketSize - kPacketSize;
+
+/// The length of the unit at `q`, a sync byte: 188 or 192 when the sync byte that far on
+/// confirms it, the unit length of the stream so far tried first; 0 when neither does, and
+/// `wait` when the answer lies beyond `end`. A prefix byte of 0x47 four bytes before a packet
+/// confirmed 192 bytes on as well is a prefix: the packet behind it is taken (`q` moves on).
+uint8_t confirmed_unit(const uint8_t* data, size_t& q, size_t end, uint8_t preferred, bool& wait)
+{
+    const size_t other = preferred == kPacketSize ? kTimestampedPacketSize : kPacketSize;
+    const auto confirmed = [&](size_t at, size_t length) {
+        return at + length < end && data[at + length] == kSyncByte;
+    };
+    wait = false;
+    size_t length = 0;
+    if (confirmed(q, preferred)) {
+        length = preferred;
+    } else if (preferred == kTimestampedPacketSize && q + preferred >= end) {
+        wait = true;  // the stream's own unit cannot be confirmed yet: no guess at the other
+        return 0;
+    } else if (confirmed(q, other)) {
+        length = other;
+    } else {
+        wait = q + kTimestampedPacketSize >= end;
+        return 0;
+    }
+    if (length == kTimestampedPacketSize && data[q + kPrefixSize] == kSyncByte) {
+        if (q + kPrefixSize + kTimestampedPacketSize >= end) {
+            wait = true;
+            return 0;
+        }
+        if (data[q + kPrefixSize + kTimestampedPacketSize] == kSyncByte) {
+            q += kPrefixSize;
+        }
+    }
+    return static_cast<uint8_t>(length);
+}
+
 /// Looks for the next packet from the cursor: a sync byte confirmed by another one 188 or 192
 /// bytes on. Bytes before it are dropped. A sync byte too close to the end to be confirmed stops
 /// the scan with `awaiting_more` set; with nothing found at all the data is dropped.
@@ -141,20 +178,18 @@ uint8_t scan_for_packet(PacketReadBuffer& reader, const uint8_t*& packet)
             break;
         }
         q = static_cast<size_t>(static_cast<const uint8_t*>(found) - data);
-        uint8_t length = 0;
-        if (q + kPacketSize < end && data[q + kPacketSize] == kSyncByte) {
-            length = kPacketSize;
-        } else if (q + kTimestampedPacketSize < end &&
-                   data[q + kTimestampedPacketSize] == kSyncByte) {
-            length = kTimestampedPacketSize;  // the cursor skips the next unit's 4-byte prefix
-        } else if (q + kTimestampedPacketSize >= end) {
+        bool wait = false;
+        const uint8_t length = confirmed_unit(data, q, end, reader.unit_length, wait);
+        if (wait) {
             reader.cursor = static_cast<uint32_t>(q);
             reader.remaining = 0;
             reader.awaiting_more = true;
             return 0;
         }
         if (length != 0) {
+            // After a 192-byte unit the cursor skips the next unit's 4-byte prefix.
             packet = data + q;
+            reader.unit_length = length;
             reader.cursor = static_cast<uint32_t>(q + length);
             reader.remaining = static_cast<uint32_t>(end - reader.cursor);
             return length;
@@ -216,14 +251,15 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
     }
 
     // In a synchronised stream the cursor sits on a sync byte confirmed by the next one.
-    if (!reader.awaiting_more && reader.valid_length - reader.cursor > kPacketSize &&
+    const uint32_t unit = reader.unit_length;
+    if (!reader.awaiting_more && reader.valid_length - reader.cursor > unit &&
         reader.valid_length - reader.cursor >= requested) {
         const uint8_t* at = read_data(reader) + reader.cursor;
-        if (at[0] == kSyncByte && at[kPacketSize] == kSyncByte) {
+        if (at[0] == kSyncByte && at[unit] == kSyncByte) {
             packet = at;
-            reader.cursor += kPacketSize;
+            reader.cursor += unit;
             reader.remaining = reader.valid_length - reader.cursor;
-            return kPacketSize;
+            return static_cast<uint8_t>(unit);
         }
     }
     bool read_now = reader.valid_length - reader.cursor < requested || reader.awaiting_more;
@@ -233,11 +269,14 @@ uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32
                                   : reader.mapped ? refill_mapped(reader)
                                                   : refill(reader, source);
             if (result != Refill::read) {
-                // Nothing more for now. At the end of the input a sync byte with exactly one
-                // packet behind it is the last packet; a tuner queue that has run empty while
-                // reception goes on has not ended, so its last packet waits for the next one.
+                // Nothing more for now. At the end of the input a sync byte with one packet
+                // behind it is the last packet, also when up to three stray bytes follow (a cut
+                // recording, a unit cut inside the next prefix); a tuner queue that has run
+                // empty while reception goes on has not ended, so its last packet waits for
+                // the next one.
                 const bool input_ended = source.tuner == nullptr || !source.tuner->running.load();
-                if (input_ended && reader.valid_length == kPacketSize &&
+                if (input_ended && reader.valid_length >= kPacketSize &&
+                    reader.valid_length < kTimestampedPacketSize &&
                     read_data(reader)[0] == kSyncByte) {
                     packet = read_data(reader);
                     reader.cursor = reader.valid_length;
@@ -263,7 +302,7 @@ uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,
                          const uint8_t*& first)
 {
     // The fast path of read_packet, repeated while it holds.
-    if (next_run_in_block(reader)) {
+    if (reader.unit_length == kPacketSize && next_run_in_block(reader)) {
         const uint8_t* at = read_data(reader) + reader.cursor;
         // A run is kept short enough that its headers, brought into the cache by this scan, are
         // still there when the packets are handled.

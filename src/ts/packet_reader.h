@@ -45,6 +45,11 @@ struct PacketReadBuffer {
     /// The last scan stopped at a possible packet start whose confirming sync byte has not been
     /// read yet: the next call reads before scanning again.
     bool awaiting_more = false;
+    /// Length of the unit last delivered: 188, or 192 with a 4-byte prefix. The next packet is
+    /// confirmed at that distance first, so that a prefix byte of 0x47 one packet length on
+    /// (arrival times pass through it for over half a second at a time) is never taken for
+    /// the next sync byte.
+    uint8_t unit_length = kPacketSize;
     /// Where the valid bytes start (null before the first read): inside `block`, or inside a
     /// slice of the read-ahead ring.
     uint8_t* data = nullptr;
@@ -89,23 +94,24 @@ void release_read_buffer(PacketReadBuffer& reader);
 uint8_t read_packet(PacketReadBuffer& reader, const PacketSource& source, uint32_t requested,
                     const uint8_t*& packet);
 
-/// True when the packet at the cursor is in the block and confirmed by the sync byte one packet
+/// True when the packet at the cursor is in the block and confirmed by the sync byte one unit
 /// on: the next read_packet_run call delivers it without reading, and the packets delivered
 /// before stay where they are.
 inline bool next_run_in_block(const PacketReadBuffer& reader)
 {
     const uint8_t* data = read_data(reader);
+    const uint32_t unit = reader.unit_length;
     if (data == nullptr || reader.awaiting_more || reader.cursor >= reader.valid_length ||
-        reader.valid_length - reader.cursor <= kPacketSize) {
+        reader.valid_length - reader.cursor <= unit) {
         return false;
     }
     const uint8_t* at = data + reader.cursor;
-    return at[0] == kSyncByte && at[kPacketSize] == kSyncByte;
+    return at[0] == kSyncByte && at[unit] == kSyncByte;
 }
 
 /// Delivers the packets that read_packet(reader, source, 188, …) would deliver one by one from
 /// here while none of them needs a read or a scan: 188-byte packets back to back in the block,
-/// each confirmed by the sync byte of the next. When there is no such packet it makes one
+/// each confirmed by the sync byte of the next (units with a prefix come one at a time). When there is no such packet it makes one
 /// read_packet call and delivers what that call delivers. `first` points at the first packet;
 /// the run stays valid until the next call. Returns the number of packets (0 as read_packet).
 uint32_t read_packet_run(PacketReadBuffer& reader, const PacketSource& source,

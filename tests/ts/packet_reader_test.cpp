@@ -144,6 +144,46 @@ TEST(PacketReading, TimestampedUnitsDeliverTheirPacketsWhateverTheReadSizes)
     }
 }
 
+/// Units whose prefix begins with 0x47 (a copy-permission or time-stamp byte) in two
+/// stretches, the first from the very first unit on.
+Bytes units_with_sync_like_prefixes(const Bytes& packets)
+{
+    Bytes units = as_units(packets);
+    for (size_t unit = 0; unit * 192 < units.size(); ++unit) {
+        if (unit < 40 || (unit >= 120 && unit < 200)) {
+            units[unit * 192] = 0x47;
+        }
+    }
+    return units;
+}
+
+TEST(PacketReading, APrefixByteLikeASyncByteIsNeverTakenForAPacket)
+{
+    const Bytes packets = test::numbered_packets(0x100, 300);
+    const Bytes units = units_with_sync_like_prefixes(packets);
+    for (size_t chunk : kChunkSizes) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        expect_numbered(read_steadily(units, chunk), packets);
+        expect_numbered(read_with_pauses(units, chunk), packets);
+    }
+}
+
+TEST(PacketReading, TheLastPacketIsDeliveredWithStrayBytesBehindIt)
+{
+    // A recording cut a few bytes into what follows its last packet (or into the next unit's
+    // prefix) still ends with that packet; more than a prefix's worth of bytes is noise.
+    const Bytes packets = test::numbered_packets(0x100, 10);
+    for (size_t stray : {1, 2, 3}) {
+        SCOPED_TRACE("stray " + std::to_string(stray));
+        const Bytes cut_after(stray, 0x00);
+        expect_numbered(read_steadily(test::concat({packets, cut_after}), 65536), packets);
+        expect_numbered(read_steadily(test::concat({as_units(packets), cut_after}), 65536),
+                        packets);
+    }
+    const Delivered noisy = read_steadily(test::concat({packets, Bytes(4, 0x00)}), 65536);
+    EXPECT_EQ(noisy.packets.size(), 9u);
+}
+
 TEST(PacketReading, SmallBlockIsRaisedToTwoPacketsAndCarriesPartialPacketsAcrossReads)
 {
     // capacity 1 asks for the minimum block of 2 x 188 + 8 bytes: every read leaves a partial
@@ -407,6 +447,20 @@ TEST_F(FileReading, ReadAheadRingWrapsManyTimesAndStartsOnlyBeforeTheFirstRead)
     EXPECT_FALSE(start_read_ahead(fresh, platform::kClosedHandle));
     release_read_buffer(reader);
     platform::close_handle(handle);
+}
+
+TEST_F(FileReading, RunsKeepTheUnitsOfATimestampedRecordingWithSyncLikePrefixes)
+{
+    const Bytes packets = test::numbered_packets(0x100, 3000);
+    const Bytes units = units_with_sync_like_prefixes(packets);
+    const std::string path = write_temp(test::concat({units, Bytes(2, 0x00)}));
+    for (uint32_t capacity : {1u, 1000u, 100003u}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
+        for (const Reading reading : {Reading::single, Reading::single_mapped, Reading::runs,
+                                      Reading::runs_ahead, Reading::runs_mapped}) {
+            expect_numbered(read_whole_file(path, capacity, reading), packets);
+        }
+    }
 }
 
 TEST_F(FileReading, RunsOnARealTimestampedRecording)
