@@ -42,6 +42,7 @@ struct Conversion {
     CaptionEncoderState management;  ///< caption management data
     SubtitleLineReader reader;
     int64_t clear_time = 1;  ///< PTS of the next management data and clearing statement
+    int64_t previous_start = 0;  ///< start of the entry whose erasure `clear_time` is
 };
 
 /// The PID definitions of -piddef; items left out are named.
@@ -165,8 +166,10 @@ void report_entry(const Conversion& conversion)
 }
 
 /// The erasure of the entry before: at its end, or just before this entry's start when the two
-/// meet or overlap (an erasure after the start would wipe this entry). After the last entry it
-/// goes out at the last end (540 ticks later when that end is below 540).
+/// meet or overlap (an erasure after the start would wipe this entry). An entry out of order,
+/// starting before the one before began, leaves that erasure near its end: moved before this
+/// start it would come before the caption it erases. After the last entry it goes out at the
+/// last end (540 ticks later when that end is below 540).
 void place_erasure(Conversion& conversion, bool entry_read)
 {
     int64_t& clear = conversion.clear_time;
@@ -174,7 +177,7 @@ void place_erasure(Conversion& conversion, bool entry_read)
     if (start > clear) {
         return;
     }
-    if (entry_read) {
+    if (entry_read && start >= conversion.previous_start) {
         clear = std::min(clear, start);
     }
     if (clear >= kErasureLead) {
@@ -239,6 +242,7 @@ void convert_entries(Conversion& conversion)
             return;
         }
         conversion.clear_time = statement.end_time;
+        conversion.previous_start = statement.start_time;
         report_entry(conversion);
         if (stop_asked()) {
             return;

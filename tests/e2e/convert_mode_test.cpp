@@ -179,12 +179,15 @@ TEST_F(ConvertMode, EachEntryIsErasedBeforeTheNextBeginsWhetherTheyMeetOrOverlap
         const char* second;         // time line of the second entry
         uint64_t second_start;      // its start in ticks
         uint64_t erasure_of_first;  // PTS of the first entry's erasure
+        uint64_t second_end = 6 * 90000;
     };
     const Case cases[] = {
         {"apart", "00:00:05,000 --> 00:00:06,000", 5 * 90000, 4 * 90000},
         {"meeting", "00:00:04,000 --> 00:00:06,000", 4 * 90000, 4 * 90000 - 540},
         // The first runs to 4 s but the second starts at 3 s: its erasure goes before 3 s.
         {"overlapping", "00:00:03,000 --> 00:00:06,000", 3 * 90000, 3 * 90000 - 540},
+        // Out of order, the second before the first began: the first keeps its erasure.
+        {"earlier", "00:00:00,500 --> 00:00:00,800", 45000, 4 * 90000 - 540, 72000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -196,7 +199,7 @@ TEST_F(ConvertMode, EachEntryIsErasedBeforeTheNextBeginsWhetherTheyMeetOrOverlap
             {90000, 1},                            // the first
             {c.erasure_of_first, 0}, {c.erasure_of_first, 1},
             {c.second_start, 1},                   // the second
-            {6 * 90000, 0}, {6 * 90000, 1},        // the last erasure at its end
+            {c.second_end, 0}, {c.second_end, 1},  // the last erasure at its end
         };
         EXPECT_EQ(caption_pes(convert("sub.srt", srt), kConvertedPid), expected);
     }
