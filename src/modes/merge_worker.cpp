@@ -359,10 +359,16 @@ void wait_for_first_item(StreamPump& pump)
 }
 
 /// The main TS has ended: the item held now goes in like any other (the main TS will never
-/// reach its time). The caption stream then reads on to its end without waiting for us.
+/// reach its time). The caption stream then reads on to its end without waiting for us. A main
+/// TS that never sent a PMT had no place for the items before: that is said, not left to the
+/// exit code.
 void insert_held_item(StreamPump& pump)
 {
     if (!pending_item(*pump.args).data.empty() && !stop_asked()) {
+        if (!merge_main(pump).announced) {
+            close_status_line();
+            print_message(260, "－ 本体TSにPMTがないため字幕を挿入できません\n");
+        }
         insert_item(pump);
     }
 }

@@ -418,6 +418,17 @@ TEST_F(MergeMode, AnItemOnAPidTheMainStreamUsesIsRefusedOnce)
     EXPECT_EQ(without_pid(merged, kPmtPid), without_pid(main, kPmtPid));
 }
 
+TEST_F(MergeMode, AMainStreamWithoutAPmtIsNamedAsTheReasonNothingWasMerged)
+{
+    const std::string message = "－ 本体TSにPMTがないため字幕を挿入できません\n";
+    const StreamBytes captions = caption_stream({1.0, 2.0});
+    ProgramRun run;
+    (void)merge(without_pid(without_pid(main_stream(50), 0x0000), kPmtPid), captions, {}, &run);
+    EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
+    (void)merge(main_stream(50), captions, {}, &run);
+    EXPECT_EQ(run.out.find(message), std::string::npos) << run.out;
+}
+
 TEST_F(MergeMode, ACaptionStreamThatAnnouncesNoCaptionsLeavesThePmtAsItIs)
 {
     // Its PMT lists video alone: nothing replaces the main stream's entries, so the main
