@@ -211,8 +211,10 @@ void Sender::add_data(const uint8_t* data, uint32_t length)
     const Block block = std::make_shared<const std::vector<uint8_t>>(data, data + length);
     std::unique_lock<std::mutex> lock(mutex_);
     const Clock::time_point deadline = Clock::now() + kBackPressureLimit;
-    for (auto& owned : destinations_) {
-        Destination& destination = *owned;
+    // By index: the wait below lets go of the lock, and a destination added meanwhile may
+    // move the list (never the destinations, which are not removed).
+    for (size_t index = 0; index < destinations_.size(); ++index) {
+        Destination& destination = *destinations_[index];
         if (destination.retired || destination.state == State::finished) {
             continue;
         }
